@@ -38,11 +38,18 @@ seal() {
 }
 
 # Starts the station for home $1, output to $2; waits until the log shows the tables.
+# A previous run's log does not count: the station deletes it at start.
 start_station() {
+  local old f
+  old=$(ls "$1"/Veltrix/Hygrolog/Log 2>/dev/null)
   HYGROLOG_HOME=$1 "$BIN" > "$2" 2>&1 &
   pid=$!
   for _ in $(seq 1 200); do
-    if grep -qs "Tree Init" "$1"/Veltrix/Hygrolog/Log/Log*.txt; then return 0; fi
+    for f in "$1"/Veltrix/Hygrolog/Log/Log*.txt; do
+      [ -e "$f" ] || continue
+      grep -qxF "$(basename "$f")" <<<"$old" && continue
+      grep -qs "Tree Init" "$f" && return 0
+    done
     kill -0 $pid 2>/dev/null || return 1
     sleep 0.1
   done
