@@ -76,7 +76,7 @@ int SetCell(CellMap& cells, const CTable_WiFiSensorDB* table, const std::string&
     } else {
         kind = it->second->GetKind();
     }
-    if (it->second->GetKind() != Traits::kKind) return 0;
+    if (kind != Traits::kKind || it->second->GetKind() != Traits::kKind) return 0;
     static_cast<typename Traits::Cell&>(*it->second).SetValue(std::move(value));
     return 1;
 }
