@@ -48,7 +48,7 @@ int Arg(int v) { return v; }
 double Arg(double v) { return v; }
 const char* Arg(const std::string& v) { return v.c_str(); }
 
-// Log line formats of the spec (note: the string SetValue line ends "!1" as specified).
+// Log line formats; the string SetValue line really ends in "!1", like the integer one.
 const char* SetMissingFormat(int) { return "SetValue not find column name %s!%d!1"; }
 const char* SetMissingFormat(double) { return "SetValue not find column name %s!%.1lf!2"; }
 const char* SetMissingFormat(const std::string&) { return "SetValue not find column name %s!%s!1"; }
@@ -205,8 +205,8 @@ int CTable_WiFiSensorDB::AddOneRow(int index) {
     try {
         auto row = std::make_unique<CRow_DB_WiFiSensor>();
         row->AddColumnLikeHead(m_head);
-        // The spec defines only -1 (append) and 0..count; any other index (< -1 or
-        // > count) also appends, like AddRow, rather than failing.
+        // -1 appends and 0..count inserts; any other index also appends, like AddRow,
+        // rather than failing.
         if (index < 0 || index >= GetRowCount()) {
             m_rows.push_back(std::move(row));
             return GetRowCount() - 1;

@@ -78,7 +78,7 @@ Column D(const char* n) { return {n, kKindDouble, 0.0}; }
 Column S(const char* n, const char* def) { return {n, kKindString, std::string(def)}; }
 
 const HeadCase kHeads[] = {
-    // The spec's heading says "25 columns" but its Dev list names 27, all used by Part 1.3.
+    // 27 Dev columns, every one of them stored in the device list.
     {"Dev",
      &CWiFiSensorDatabase::GetDevDB,
      {I("ID"),          S("Name", "WiFiSensor"), S("Folder", ""),     I("LYear"),       I("LMonth"),
@@ -174,7 +174,7 @@ const SetCase kSetCases[] = {
     {"int into string", "Model", 5, 0, {}},
     {"missing int", "Missing", -7, 0, {"SetValue not find column name Missing!-7!1"}},
     {"missing double", "Missing", 3.14159, 0, {"SetValue not find column name Missing!3.1!2"}},
-    // The spec gives "!1" (not "!3") as the string line's suffix.
+    // The string line ends in "!1", not "!3".
     {"missing string", "Missing", std::string("abc"), 0, {"SetValue not find column name Missing!abc!1"}},
 };
 
