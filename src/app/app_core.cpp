@@ -8,7 +8,15 @@
 
 namespace hygro {
 
-CAppForNimbo1App::CAppForNimbo1App() : m_devList(m_db, m_settings) {}
+CAppForNimbo1App::CAppForNimbo1App(AdapterSource adapters)
+    : m_net(std::move(adapters)), m_protocol(m_db, m_dbLock, m_settings, m_net), m_devList(m_db, m_settings) {
+    m_protocol.Hooks().mainWindowReady = [this] { return m_mainWindowReady.load(); };
+}
+
+CAppForNimbo1App::~CAppForNimbo1App() {
+    // Endpoint threads call into the protocol and the tables: stop them first.
+    m_net.ClearMemBuffer();
+}
 
 int CAppForNimbo1App::InitGlobalValue(const std::filesystem::path& base) {
     if (!m_settings.InitSettingsFile(base)) return 0;
@@ -28,28 +36,23 @@ void CAppForNimbo1App::StartUp() {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-int CAppForNimbo1App::InitNetOpt() {
-    m_acceptAll = 1;
-    return 1;
-}
+int CAppForNimbo1App::InitNetOpt() { return m_protocol.InitNetOpt(); }
 
 void CAppForNimbo1App::ShutDown() {
     if (m_skipSave == 0) {
         SaveAllDev();
         SaveMd5();
     }
+    m_protocol.SendRCmdToAllDev();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    m_db.ClearAllMem();
+    {
+        // Network threads still run until the endpoints are closed below.
+        CDatabaseLock::Guard guard(m_dbLock);
+        m_db.ClearAllMem();
+    }
+    m_net.ClearMemBuffer();
     g_Log.AddLogInfo("App end!\r\n", 1);
     g_Log.End();
-}
-
-void CAppForNimbo1App::AcceptAll() {
-    if (m_settings.GetBaseInfo()->GetUDPorTCP() != kProtoUdp) m_acceptAll = 1;
-}
-
-void CAppForNimbo1App::NotAcceptAll() {
-    if (m_settings.GetBaseInfo()->GetUDPorTCP() != kProtoUdp) m_acceptAll = 0;
 }
 
 int CAppForNimbo1App::SaveMd5() {

@@ -5,7 +5,10 @@
 #include <atomic>
 #include <filesystem>
 
+#include "db/db_lock.h"
 #include "db/wifi_sensor_db.h"
+#include "net/net_opt.h"
+#include "net/sensor_protocol.h"
 #include "settings/device_list.h"
 #include "settings/global_member.h"
 
@@ -13,7 +16,8 @@ namespace hygro {
 
 class CAppForNimbo1App {
   public:
-    CAppForNimbo1App();
+    explicit CAppForNimbo1App(AdapterSource adapters = SystemAdapters);
+    ~CAppForNimbo1App();
     CAppForNimbo1App(const CAppForNimbo1App&) = delete;
     CAppForNimbo1App& operator=(const CAppForNimbo1App&) = delete;
 
@@ -26,15 +30,19 @@ class CAppForNimbo1App {
     void ShutDown();
     int InitNetOpt();
 
-    void AcceptAll();
-    void NotAcceptAll();
-    int IsAcceptAll() const { return m_acceptAll.load(); }
+    void AcceptAll() { m_protocol.AcceptAll(); }
+    void NotAcceptAll() { m_protocol.NotAcceptAll(); }
+    int IsAcceptAll() const { return m_protocol.IsAcceptAll(); }
+
+    // Incoming sensor connections are refused until the main window has been shown.
+    void SetMainWindowReady(bool ready) { m_mainWindowReady = ready; }
 
     int AddValueToDB() { return m_devList.AddValueToDB(); }
     int SaveAllDev(const CDeviceList::FolderCheck& folderCheck = {}) { return m_devList.SaveAllDev(folderCheck); }
     int GetNewDevIndex(int serial) const { return m_devList.GetNewDevIndex(serial); }
-    int AddDev(std::uint32_t packedIp, int serial, const CDeviceList::NameTaken& nameTaken = {}) {
-        return m_devList.AddDev(packedIp, serial, nameTaken);
+    // Temporary names are never those of a registered endpoint.
+    int AddDev(std::uint32_t packedIp, int serial) {
+        return m_devList.AddDev(packedIp, serial, [this](const std::string& n) { return m_net.GetSocketExt(n) != nullptr; });
     }
     // Renews the settings checksum; logs "Save md5 failed!" and returns 0 on failure.
     int SaveMd5();
@@ -44,14 +52,19 @@ class CAppForNimbo1App {
 
     CGlobalMember& Settings() { return m_settings; }
     CWiFiSensorDatabase& Database() { return m_db; }
+    CDatabaseLock& DatabaseLock() { return m_dbLock; }
+    CWiFiSensorNetOpt& Net() { return m_net; }
+    CSensorProtocol& Protocol() { return m_protocol; }
 
   private:
     int m_skipSave = 0;
     CGlobalMember m_settings;
-    // Written on the GUI thread, read by network callbacks.
-    std::atomic<int> m_acceptAll{0};
+    CWiFiSensorNetOpt m_net;
     CWiFiSensorDatabase m_db;
+    CDatabaseLock m_dbLock;
+    CSensorProtocol m_protocol;
     CDeviceList m_devList;
+    std::atomic<bool> m_mainWindowReady{false};
 };
 
 } // namespace hygro

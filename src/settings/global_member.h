@@ -15,12 +15,11 @@
 #include <string>
 
 #include "settings/sensor_info.h"
+#include "util/ipv4.h"
 
 namespace hygro {
 
 class ProfileFile;
-
-using IPv4Bytes = std::array<std::uint8_t, 4>;
 
 class CSaveWndPosBase {
   public:
