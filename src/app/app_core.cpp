@@ -32,6 +32,7 @@ void CAppForNimbo1App::StartUp() {
     m_skipSave = 0;
     m_db.InitAllDB();
     AddValueToDB();
+    m_mainWindowReady = true;
     InitNetOpt();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
@@ -39,6 +40,7 @@ void CAppForNimbo1App::StartUp() {
 int CAppForNimbo1App::InitNetOpt() { return m_protocol.InitNetOpt(); }
 
 void CAppForNimbo1App::ShutDown() {
+    m_mainWindowReady = false;
     if (m_skipSave == 0) {
         SaveAllDev();
         SaveMd5();

@@ -34,7 +34,9 @@ class CAppForNimbo1App {
     void NotAcceptAll() { m_protocol.NotAcceptAll(); }
     int IsAcceptAll() const { return m_protocol.IsAcceptAll(); }
 
-    // Incoming sensor connections are refused until the main window has been shown.
+    // Whether incoming sensor connections are taken. StartUp turns it on before the
+    // CONNECT commands go out, so a sensor that answers at once is not turned away;
+    // ShutDown turns it off.
     void SetMainWindowReady(bool ready) { m_mainWindowReady = ready; }
 
     int AddValueToDB() { return m_devList.AddValueToDB(); }

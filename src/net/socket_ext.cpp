@@ -67,13 +67,22 @@ CKxSocketExt::CKxSocketExt(int kind, std::string name, SocketHandle socket, cons
     try {
         switch (kind) {
         case kKindTcpListen:
-            m_acceptThread = std::jthread([this] { ThreadForAccept_NetOpt(); });
+            m_acceptThread = std::jthread([this] {
+                m_workerId = std::this_thread::get_id();
+                ThreadForAccept_NetOpt();
+            });
             break;
         case kKindTcpConnection:
-            m_tcpThread = std::jthread([this] { ThreadForTcpRevice_NetOpt(); });
+            m_tcpThread = std::jthread([this] {
+                m_workerId = std::this_thread::get_id();
+                ThreadForTcpRevice_NetOpt();
+            });
             break;
         case kKindUdp:
-            m_udpThread = std::jthread([this] { ThreadForUdpRevice_NetOpt(); });
+            m_udpThread = std::jthread([this] {
+                m_workerId = std::this_thread::get_id();
+                ThreadForUdpRevice_NetOpt();
+            });
             break;
         default:
             break;
@@ -104,7 +113,9 @@ void CKxSocketExt::Wake() const {
 }
 
 bool CKxSocketExt::WaitReady(SocketHandle fd, short events, int timeoutMs) const {
-    pollfd fds[2] = {{fd, events, 0}, {m_wakeFd, POLLIN, 0}};
+    // Only the worker listens to the wake-up; a sender is released by the socket's shutdown.
+    const bool worker = std::this_thread::get_id() == m_workerId.load();
+    pollfd fds[2] = {{fd, events, 0}, {worker ? m_wakeFd : -1, POLLIN, 0}};
     const nfds_t count = fd >= 0 ? 2 : 1;
     pollfd* first = fd >= 0 ? &fds[0] : &fds[1];
     for (;;) {

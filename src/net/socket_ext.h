@@ -153,6 +153,7 @@ class CKxSocketExt {
     int m_maxRecords = 1024;
     bool m_dropLogged = false; // guarded by m_receiveLock
 
+    std::atomic<std::thread::id> m_workerId{};
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_threadEnded{false};
     bool m_closed = false;
