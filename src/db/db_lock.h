@@ -12,7 +12,11 @@ class CDatabaseLock {
   public:
     static constexpr std::chrono::milliseconds kWait{1000};
 
-    bool Take(std::chrono::milliseconds wait = kWait) { return m_mutex.try_lock_for(wait); }
+    // try_lock_until on the system clock maps to pthread_mutex_timedlock, which thread
+    // sanitizers understand (try_lock_for uses a call they do not track).
+    bool Take(std::chrono::milliseconds wait = kWait) {
+        return m_mutex.try_lock_until(std::chrono::system_clock::now() + wait);
+    }
     void Release() { m_mutex.unlock(); }
 
     // RAII holder; check owns() before touching the tables.

@@ -74,6 +74,22 @@ CWiFiSensorNetOpt::CWiFiSensorNetOpt(AdapterSource adapters)
     : m_adapterSource(std::move(adapters)), m_hooks(std::make_shared<EndpointHooks>()) {
     m_hooks->isLocalIP = [this](const IPv4Bytes& ip) { return IsLocalIP(ip) != 0; };
     m_hooks->broadcastInterface = [this] { return LocalInterfaceIndex(); };
+    m_hooks->dataArrived = [this] { NotifyData(); };
+}
+
+void CWiFiSensorNetOpt::NotifyData() {
+    {
+        std::lock_guard lock(m_dataLock);
+        ++m_dataCount;
+    }
+    m_dataArrived.notify_all();
+}
+
+bool CWiFiSensorNetOpt::WaitForData(std::uint64_t& seen, std::chrono::milliseconds wait) {
+    std::unique_lock lock(m_dataLock);
+    const bool arrived = m_dataArrived.wait_for(lock, wait, [&] { return m_dataCount != seen; });
+    seen = m_dataCount;
+    return arrived;
 }
 
 CWiFiSensorNetOpt::~CWiFiSensorNetOpt() { ClearMemBuffer(); }

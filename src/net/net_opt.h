@@ -2,6 +2,9 @@
 // socket endpoints by unique name and by socket handle.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -69,6 +72,11 @@ class CWiFiSensorNetOpt {
     void ClearAllDevTcpRevData(CWiFiSensorDatabase& db);
     std::vector<std::string> EndpointNames() const;
 
+    // Every endpoint reports arriving data here. WaitForData returns when data arrived
+    // after `seen` (updating it) or when the wait ran out.
+    void NotifyData();
+    bool WaitForData(std::uint64_t& seen, std::chrono::milliseconds wait);
+
   private:
     SocketExtPtr Register(const std::string& name, std::unique_ptr<CKxSocketExt> ext);
 
@@ -79,6 +87,9 @@ class CWiFiSensorNetOpt {
     std::vector<NetAdapter> m_adapters;           // guarded by m_lock
     std::map<std::string, SocketExtPtr> m_byName; // guarded by m_lock
     std::map<SocketHandle, SocketExtPtr> m_bySocket; // guarded by m_lock
+    std::mutex m_dataLock;
+    std::condition_variable m_dataArrived;
+    std::uint64_t m_dataCount = 0; // guarded by m_dataLock
 };
 
 std::uint16_t GetAutoLocalUDPPort();

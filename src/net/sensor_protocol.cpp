@@ -46,7 +46,7 @@ CSensorProtocol::CSensorProtocol(CWiFiSensorDatabase& db, CDatabaseLock& dbLock,
         CDatabaseLock::Guard guard(m_dbLock, kIndicatorWait);
         return guard.owns() ? GetIndexFromIP(ip) : -1;
     };
-    h.peerClosed = [this](CKxSocketExt& ext) { OnPeerClosed(ext); };
+    h.peerClosed = [this](CKxSocketExt& ext, SocketHandle closed) { OnPeerClosed(ext, closed); };
 }
 
 bool CSensorProtocol::TcpMode() const { return m_settings.GetBaseInfo()->GetUDPorTCP() != kProtoUdp; }
@@ -330,8 +330,8 @@ int CSensorProtocol::ThreadUdpAccept_Callback_SCmd(CKxSocketExt*, const IPv4Byte
 
 void CSensorProtocol::ThreadTcpAccept_Callback(CKxSocketExt* listener, const IPv4Bytes& ip, std::uint16_t port,
                                                SocketHandle s) {
-    auto refuse = [&] {
-        ::close(s);
+    auto refuse = [&](bool closeSocket = true) {
+        if (closeSocket) ::close(s);
         AddLogInfo(Format("Tcp Accept Failed %d.%d.%d.%d:%d!", ip[0], ip[1], ip[2], ip[3], port));
     };
     if (!m_hooks.mainWindowReady || !m_hooks.mainWindowReady()) return refuse();
@@ -347,18 +347,19 @@ void CSensorProtocol::ThreadTcpAccept_Callback(CKxSocketExt* listener, const IPv
     const std::string connName = !name.empty() && name[0] == '!' ? name : "TcpClient" + name;
 
     SocketExtPtr ext = m_net.GetSocketExt(connName);
-    if (ext && ext->IsThreadEnded()) {
-        // Its peer closed it earlier: retire it so this connection gets a working endpoint.
+    SocketHandle old = kInvalidSocket;
+    if (ext && !ext->ReplaceSocket(s, old)) {
+        // Its peer closed it: retire it so this connection gets a working endpoint.
         m_net.ClosetSocket(connName);
         ext.reset();
     }
     if (!ext) {
         ext = m_net.CreateTcpClientFromAcceptSocket(connName, s, listener->GetLocalPort(), ip, port, kTcpBufferSize);
-        if (!ext) return refuse();
+        // A failed creation has closed the socket, unless the name was taken meanwhile.
+        if (!ext) return refuse(m_net.GetSocketExt(connName) != nullptr);
         AddLogInfo(Format("Tcp Accept Success %d.%d.%d.%d:%d!", ip[0], ip[1], ip[2], ip[3], port));
     } else {
         // The sensor connected again: same endpoint, new socket.
-        const SocketHandle old = ext->SetSocketValue(s);
         if (old >= 0 && old != s) ::close(old);
         m_net.SocketValueChange(old, s);
     }
@@ -374,14 +375,15 @@ void CSensorProtocol::ThreadTcpAccept_Callback(CKxSocketExt* listener, const IPv
     if (m_hooks.setConnectLed) m_hooks.setConnectLed(row, 1);
 }
 
-void CSensorProtocol::OnPeerClosed(CKxSocketExt& ext) {
+void CSensorProtocol::OnPeerClosed(CKxSocketExt& ext, SocketHandle closed) {
     const std::string name = ext.GetName();
     int row = -1;
     {
         CDatabaseLock::Guard guard(m_dbLock);
         if (!guard.owns()) return;
         for (int i = 0; i < m_db.GetDevDB()->GetRowCount() && i < m_db.GetNetDB()->GetRowCount(); ++i) {
-            if (ConnectionNameOf(i) == name) {
+            // A row that already holds a newer connection keeps it.
+            if (ConnectionNameOf(i) == name && GetInt(m_db.GetNetDB(), i, "Socket") == closed) {
                 SetInt(m_db.GetNetDB(), i, "Socket", kInvalidSocket);
                 SetInt(m_db.GetNetDB(), i, "Connect", 0);
                 row = i;

@@ -75,7 +75,7 @@ class CSensorProtocol {
 
   private:
     bool TcpMode() const;
-    void OnPeerClosed(CKxSocketExt& ext);
+    void OnPeerClosed(CKxSocketExt& ext, SocketHandle closed);
     // The connection name of sensor index (tables locked by the caller).
     std::string ConnectionNameOf(int index);
 

@@ -242,6 +242,14 @@ SocketHandle CKxSocketExt::SetSocketValue(SocketHandle s) {
     return m_socket.exchange(s);
 }
 
+bool CKxSocketExt::ReplaceSocket(SocketHandle s, SocketHandle& old) {
+    Wake();
+    std::unique_lock use(m_socketUse);
+    if (m_retired) return false;
+    old = m_socket.exchange(s);
+    return true;
+}
+
 std::string CKxSocketExt::GetName() const {
     std::lock_guard lock(m_nameLock);
     return m_name;
@@ -325,6 +333,7 @@ void CKxSocketExt::ThreadForTcpRevice_NetOpt() {
             std::memcpy(m_buffer.data() + m_receiveCount, chunk.data(), static_cast<std::size_t>(take));
             m_receiveCount += take;
             m_buffer[static_cast<std::size_t>(m_receiveCount)] = '\0';
+            if (m_hooks->dataArrived) m_hooks->dataArrived();
         } else if (n < 0) {
             // The peer is gone: reading again would return at once, forever. Drop the socket
             // and let the station reconnect the sensor.
@@ -334,9 +343,11 @@ void CKxSocketExt::ThreadForTcpRevice_NetOpt() {
                 if (m_socket.load() != fd || fd < 0) continue; // replaced meanwhile
                 ::close(fd);
                 m_socket = kInvalidSocket;
+                // From here on a new connection of the sensor needs a new endpoint.
+                m_retired = true;
             }
             Log("Socket:%s Peer closed!", GetName().c_str());
-            if (m_hooks->peerClosed) m_hooks->peerClosed(*this);
+            if (m_hooks->peerClosed) m_hooks->peerClosed(*this, fd);
         }
     }
     Log("ThreadForTcpRevice_NetOpt end");
@@ -385,6 +396,7 @@ void CKxSocketExt::ThreadForUdpRevice_NetOpt() {
         if (m_buffer.empty()) continue;
         std::memcpy(m_buffer.data(), datagram.data(), static_cast<std::size_t>(n) + 1);
         QueueDatagram(ip, port);
+        if (m_hooks->dataArrived) m_hooks->dataArrived();
     }
     Log("%s ThreadForUdpRevice_NetOpt End!", GetName().c_str());
     m_threadEnded = true;

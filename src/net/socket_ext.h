@@ -28,8 +28,11 @@ struct EndpointHooks {
     std::function<int(const IPv4Bytes&)> indexFromIP;
     std::function<void(int index)> txLed;
     std::function<void(int index)> rxLed;
-    // A TCP connection's peer closed it; the socket is already closed (runs on the worker).
-    std::function<void(CKxSocketExt&)> peerClosed;
+    // A TCP connection's peer closed it; `closed` is the handle that was closed (runs on
+    // the worker, which ends right after).
+    std::function<void(CKxSocketExt&, SocketHandle closed)> peerClosed;
+    // Data was queued or buffered (wakes the receive check at once).
+    std::function<void()> dataArrived;
     // Interface index that broadcasts leave through (0: the routing table decides).
     std::function<unsigned()> broadcastInterface;
 };
@@ -92,6 +95,9 @@ class CKxSocketExt {
     // Gives a connection a new socket and returns the old one, which the worker no longer
     // uses once this returns (the caller closes it).
     SocketHandle SetSocketValue(SocketHandle s);
+    // The same for a sensor that connects again, but refused (false) once the worker has
+    // dropped its socket after the peer closed: such an endpoint is retired.
+    bool ReplaceSocket(SocketHandle s, SocketHandle& old);
     std::string GetName() const;
     void SetName(std::string name);
     int GetKind() const { return m_kind; }
@@ -156,6 +162,7 @@ class CKxSocketExt {
     std::atomic<std::thread::id> m_workerId{};
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_threadEnded{false};
+    bool m_retired = false; // guarded by m_socketUse
     bool m_closed = false;
     std::jthread m_acceptThread, m_tcpThread, m_udpThread;
 };
