@@ -1,8 +1,10 @@
 // The station: start-up, the main window's run, shutdown.
 #include <QApplication>
+#include <QTimer>
 #include <clocale>
 #include <thread>
 
+#include "acq/acquisition.h"
 #include "app/app_core.h"
 #include "app/single_instance.h"
 #include "settings/global_member.h"
@@ -31,8 +33,18 @@ int main(int argc, char* argv[]) {
         if (theApp.InitGlobalValue(base)) {
             theApp.StartUp();
             hygro::ui::CloseOnTerminationSignals(&window);
+            // Polling and reception run while the window is up; the window's own issue
+            // will host them and show their events.
+            hygro::CAcquisition acquisition(theApp);
+            QTimer pollTick;
+            QObject::connect(&pollTick, &QTimer::timeout, [&acquisition] { acquisition.OnTimerTick(); });
+            acquisition.StartTimerWorkThread();
+            acquisition.StartCheckReceiveDataThread();
+            pollTick.start(1000);
             window.show();
             QApplication::exec();
+            pollTick.stop();
+            acquisition.Stop();
             theApp.ShutDown();
         }
     }
