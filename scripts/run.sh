@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the station and runs it.
+# Installs what is missing, builds the station and the sensor simulator, and runs the
+# demo: the station with four simulated sensors in a private network (scripts/demo.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset default
-cmake --build build -j"$(nproc)" --target hygrolog
-if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: running under a virtual X server (xvfb-run)." >&2
-  exec xvfb-run -a build/hygrolog "$@"
-fi
-exec build/hygrolog "$@"
+cmake --build build -j"$(nproc)" --target hygrolog hygrolog-sim
+exec bash scripts/demo.sh build/hygrolog build/hygrolog-sim

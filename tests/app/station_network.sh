@@ -4,6 +4,7 @@
 # socket (UDP) or listener (TCP) and sends CONNECT to every sensor; at SIGTERM it sends
 # "R" to every sensor and closes every endpoint with its log lines.
 set -uo pipefail
+. "$(dirname "$0")/../../scripts/settings-file.sh"
 BIN=$1
 SIM=$2
 : "${HYGRO_SIM_NETNS_PID:?run through tests/support/run_in_netns.sh}"
@@ -19,12 +20,6 @@ wait_for() { for _ in $(seq 1 100); do grep -qF -- "$2" "$1" 2>/dev/null && retu
 root=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$root"' EXIT
 
-to_profile() { { printf '\xEF\xBB\xBF'; sed 's/$/\r/'; } | iconv -f UTF-8 -t UTF-16LE; }
-seal() {
-  local sum
-  sum=$(md5sum < "$1" | cut -d' ' -f1)
-  printf '[md5]\nv=%s\n' "$sum" | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE >> "$1"
-}
 
 for mode in UDP "TCP Server"; do
   tag=${mode%% *}
@@ -47,7 +42,7 @@ DeviceIPandPort=198.18.0.2:50200
 name=!XXX1
 DeviceIPandPort=198.18.0.3:50200
 INI
-  seal "$data/Settings.ini"
+  seal_profile "$data/Settings.ini"
 
   echo "# $mode"
   nsenter -t "$HYGRO_SIM_NETNS_PID" -n "$SIM" --sensor 198.18.0.2,1001 --sensor 198.18.0.3,1002 \

@@ -3,6 +3,7 @@
 # what it leaves on disk. The settings checksum is verified independently (iconv, awk,
 # md5sum), and a settings file is also written that way, as another writer would.
 set -uo pipefail
+. "$(dirname "$0")/../../scripts/settings-file.sh"
 
 BIN=$1
 # The station talks to the network from its first second: keep it in a namespace of its own.
@@ -22,8 +23,6 @@ check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; f
 root=$(mktemp -d)
 trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$root"' EXIT
 
-# UTF-16LE text with BOM and CR LF line ends from UTF-8 lines on stdin.
-to_profile() { { printf '\xEF\xBB\xBF'; sed 's/$/\r/'; } | iconv -f UTF-8 -t UTF-16LE; }
 # The file's text without its [md5] section, as UTF-8.
 strip_md5() {
   iconv -f UTF-16LE -t UTF-8 < "$1" | awk '
@@ -36,12 +35,6 @@ md5_verifies() {
   want=$(stored_md5 "$f")
   got=$(strip_md5 "$f" | iconv -f UTF-8 -t UTF-16LE | md5sum | cut -d' ' -f1)
   [ -n "$want" ] && [ "$want" = "$got" ]
-}
-# Appends a valid [md5] section to a profile file.
-seal() {
-  local f=$1 sum
-  sum=$(md5sum < "$f" | cut -d' ' -f1)
-  printf '[md5]\nv=%s\n' "$sum" | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE >> "$f"
 }
 
 # Starts the station for home $1, output to $2; waits until the log shows the tables.
@@ -109,7 +102,7 @@ No=7
 [2]
 Serial=000042
 INI
-seal "$data/Settings.ini"
+seal_profile "$data/Settings.ini"
 check "seeded station starts" start_station "$home" "$root/seeded1.out"
 check "seeded file passes the check" bash -c "! grep -q 'MD5 failed' '$root/seeded1.out'"
 stop_station KILL
@@ -136,7 +129,7 @@ Tcount=1
 [1]
 name=Lab
 INI
-    seal "$data/Settings.ini"
+    seal_profile "$data/Settings.ini"
     # One changed byte after sealing.
     printf 'X' | dd of="$data/Settings.ini" bs=1 seek=10 conv=notrunc status=none
     want="File:settings.ini check with MD5 failed2!"
