@@ -254,8 +254,17 @@ fs::path HourFilePath(const fs::path& sensorFolder, const SystemTime& t) {
 }
 
 bool ParseNormalisedReading(std::string_view reading, double& h, double& t) {
-    const auto hum = ParseDecimal(Field(reading.data(), reading.size(), 3, kMeanWidth));
-    const auto tem = ParseDecimal(Field(reading.data(), reading.size(), 9, kMeanWidth));
+    // By field, not by position: the sensor number in front may have more than two digits.
+    const std::size_t space = reading.find(' ');
+    const std::size_t comma = space == std::string_view::npos ? space : reading.find(',', space + 1);
+    std::string_view humText, temText;
+    if (comma != std::string_view::npos) {
+        humText = reading.substr(space + 1, comma - space - 1);
+        temText = reading.substr(comma + 1);
+        temText = temText.substr(0, std::min(temText.find_first_of("\r\n"), temText.size()));
+    }
+    const auto hum = ParseDecimal(humText);
+    const auto tem = ParseDecimal(temText);
     h = hum.value_or(kNaN);
     t = tem.value_or(kNaN);
     return hum && tem;

@@ -110,6 +110,11 @@ int CDeviceList::AddValueToDB() {
         AddLogInfo(Format("Rcount %d is above Tcount %d, set to %d!", real, total, total));
         real = total;
     }
+    if (real > kMaxInUse) {
+        // The sensors beyond stay in the list as found sensors.
+        AddLogInfo(Format("Rcount %d is above %d, set to %d!", real, kMaxInUse, kMaxInUse));
+        real = kMaxInUse;
+    }
     const ProfileFile doc = m_settings.LoadSettingsFile();
     const int dataPort = m_settings.GetBaseInfo()->GetDataPort();
 

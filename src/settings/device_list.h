@@ -30,6 +30,8 @@ class CDeviceList {
 
     // A hand-edited file can claim absurd counts; more rows than this are never loaded.
     static constexpr int kMaxDevices = 10000;
+    // Readings carry a two-digit sensor number: no more in-use sensors than that.
+    static constexpr int kMaxInUse = 99;
 
     CDeviceList(CWiFiSensorDatabase& db, CGlobalMember& settings) : m_db(db), m_settings(settings) {}
 

@@ -107,7 +107,7 @@ TEST(HistoryNames, ParseNormalisedReading) {
         {"letter in humidity", "03 +4x.6,+23.4\r\n", false, std::nullopt, 23.4},
         {"blank instead of sign padding", "03  45.6,+23.4\r\n", false, std::nullopt, 23.4},
         {"nan and inf text", "03 +nan ,+inf \r\n", false, std::nullopt, std::nullopt},
-        {"three-digit sensor number shifts the fields", "100 +45.6,+23.4\r\n", false, std::nullopt, std::nullopt},
+        {"three-digit sensor number shifts nothing", "100 +45.6,+23.4\r\n", true, 45.6, 23.4},
         {"point without decimals", "03 +100.,+23.4\r\n", false, std::nullopt, 23.4},
     };
     for (const auto& c : cases) {

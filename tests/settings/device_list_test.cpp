@@ -218,6 +218,12 @@ TEST_F(DeviceList, HandEditedCountsAreClamped) {
 
     Load(Counts(0, 2000000000));
     EXPECT_EQ(m_db->m_totalCount, CDeviceList::kMaxDevices);
+
+    // More in-use sensors than readings can number: the rest stay as found sensors.
+    Load(Counts(150, 150));
+    EXPECT_EQ(m_db->m_totalCount, 150);
+    EXPECT_EQ(m_db->m_realCount, 99);
+    EXPECT_THAT(m_log, Contains("Rcount 150 is above 99, set to 99!"));
 }
 
 TEST_F(DeviceList, FoundSensorsInsertInSerialOrderWithFreeTemporaryNames) {
