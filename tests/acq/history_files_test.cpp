@@ -102,7 +102,7 @@ TEST(HistoryNames, ParseNormalisedReading) {
         {"record part only", "03 +45.6,-05.2", true, 45.6, -5.2},
         {"invalid values still read", "12 +99.9,+80.0\r\n", true, 99.9, 80.0},
         {"negative zero point five", "01 -00.5,+79.9\r\n", true, -0.5, 79.9},
-        {"cut inside temperature", "03 +45.6,-05", false, 45.6, std::nullopt},
+        {"cut inside temperature", "03 +45.6,-05", true, 45.6, -5.0},
         {"empty", "", false, std::nullopt, std::nullopt},
         {"letter in humidity", "03 +4x.6,+23.4\r\n", false, std::nullopt, 23.4},
         {"blank instead of sign padding", "03  45.6,+23.4\r\n", false, std::nullopt, 23.4},
