@@ -190,13 +190,24 @@ void CAcquisition::SendSCmd() {
 
 void CAcquisition::StartCheckReceiveDataThread() {
     if (m_receiveThread.joinable()) return;
-    m_receiveThread = std::jthread([this](std::stop_token st) { CheckReceiveData(st); });
+    m_receiveThread = std::jthread([this](std::stop_token st) {
+        CheckReceiveData(st);
+        m_receiveEnded = true;
+    });
 }
 
 void CAcquisition::Stop() {
-    if (m_receiveThread.joinable()) {
+    if (m_stopped) return;
+    m_stopped = true;
+    if (!m_receiveThread.joinable()) {
+        AddLogInfo("CheckRevThread not start!");
+    } else if (m_receiveEnded.load()) {
+        m_receiveThread.join();
+        AddLogInfo("CheckRevThread closed!");
+    } else {
         m_receiveThread.request_stop();
         m_receiveThread.join();
+        AddLogInfo("CheckRevThread close![1]");
     }
     m_pollingEnabled = 0;
     std::lock_guard lock(m_pollThreadLock);

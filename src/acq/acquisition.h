@@ -55,7 +55,9 @@ class CAcquisition {
     // One poll cycle (runs on its own thread when started by the tick).
     void SendSCmd();
     void StartCheckReceiveDataThread();
-    // Ends the receive-check loop and waits for it and for a running poll cycle.
+    // Ends the receive-check loop (logging which of "CheckRevThread not start!",
+    // "CheckRevThread closed!" or "CheckRevThread close![1]" applied) and waits for a
+    // running poll cycle. The loop ends within its 100 ms pass, so it is never killed.
     void Stop();
     void CheckReceiveData(std::stop_token stop);
 
@@ -84,6 +86,8 @@ class CAcquisition {
     std::jthread m_pollThread;          // guarded by m_pollThreadLock
     std::atomic<bool> m_pollRunning{false};
     std::jthread m_receiveThread;
+    std::atomic<bool> m_receiveEnded{false};
+    bool m_stopped = false;
 };
 
 } // namespace hygro

@@ -1,10 +1,9 @@
 // The station: start-up, the main window's run, shutdown.
 #include <QApplication>
-#include <QTimer>
 #include <clocale>
-#include <thread>
+#include <cstdio>
+#include <cstdlib>
 
-#include "acq/acquisition.h"
 #include "app/app_core.h"
 #include "app/single_instance.h"
 #include "settings/global_member.h"
@@ -13,7 +12,26 @@
 #include "ui/signal_close.h"
 #include "util/message_box.h"
 
+namespace {
+
+bool HasGraphicalSession() {
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* s = std::getenv(v);
+        if (s && *s) return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    if (!HasGraphicalSession()) {
+        std::fprintf(stderr,
+                     "hygrolog: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                     "Start it from a desktop session, under a virtual X server (xvfb-run -a hygrolog),\n"
+                     "or without any window at all with QT_QPA_PLATFORM=offscreen.\n");
+        return 1;
+    }
     QApplication qtApp(argc, argv);
     // Qt adopts the user's locale; files and wire texts need '.' as the decimal point.
     std::setlocale(LC_NUMERIC, "C");
@@ -29,22 +47,17 @@ int main(int argc, char* argv[]) {
 
     hygro::CAppForNimbo1App theApp;
     {
-        hygro::ui::MainWindow window;
+        hygro::ui::MainWindow window(theApp);
+        // Endpoint threads light the status bar; set before any endpoint exists.
+        theApp.Net().Hooks().rxLed = [&window](int index) { window.StartRxLed(index); };
+        theApp.Net().Hooks().txLed = [&window](int index) { window.StartTxLed(index); };
+        theApp.Protocol().Hooks().setConnectLed = [&window](int index, int on) { window.SetConnectLed(index, on); };
         if (theApp.InitGlobalValue(base)) {
             theApp.StartUp();
+            window.InitDialog();
             hygro::ui::CloseOnTerminationSignals(&window);
-            // Polling and reception run while the window is up; the window's own issue
-            // will host them and show their events.
-            hygro::CAcquisition acquisition(theApp);
-            QTimer pollTick;
-            QObject::connect(&pollTick, &QTimer::timeout, [&acquisition] { acquisition.OnTimerTick(); });
-            acquisition.StartTimerWorkThread();
-            acquisition.StartCheckReceiveDataThread();
-            pollTick.start(1000);
             window.show();
             QApplication::exec();
-            pollTick.stop();
-            acquisition.Stop();
             theApp.ShutDown();
         }
     }

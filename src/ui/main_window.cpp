@@ -1,15 +1,335 @@
 #include "ui/main_window.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include "app/app_core.h"
+#include "db/db_lock.h"
+#include "ui/aux_windows.h"
+#include "ui/main_area.h"
+#include "ui/sensor_views.h"
+#include "util/kx_log.h"
 
 namespace hygro::ui {
+namespace {
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+QPixmap Light(const QColor& fill) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(60, 60, 60), 1));
+    p.setBrush(fill);
+    p.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+    return pm;
+}
+
+// Panes whose contents arrive with the map and chart steps: empty, never a fake.
+QFrame* EmptyPane(QWidget* parent, const QColor& colour) {
+    auto* f = new QFrame(parent);
+    f->setFrameShape(QFrame::StyledPanel);
+    f->setAutoFillBackground(true);
+    QPalette pal = f->palette();
+    pal.setColor(QPalette::Window, colour);
+    f->setPalette(pal);
+    return f;
+}
+
+} // namespace
+
+MainWindow::MainWindow(CAppForNimbo1App& app, QWidget* parent)
+    : QMainWindow(parent), m_app(app),
+      m_acquisition(std::make_unique<CAcquisition>(app, static_cast<AcquisitionEvents*>(this))) {
     setWindowTitle(QStringLiteral("Hygrolog"));
     resize(1024, 700);
-    auto* placeholder = new QLabel(this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    setCentralWidget(placeholder);
+    m_lightOn = Light(QColor(40, 200, 60));
+    m_lightOff = Light(QColor(120, 120, 120));
+
+    m_area = new MainArea(this);
+    setCentralWidget(m_area);
+    // The wheel does nothing anywhere in the window.
+    qApp->installEventFilter(this);
+    BuildMenus();
+    InitStatusBarCtrl();
+
+    m_pollTimer = new QTimer(this);
+    connect(m_pollTimer, &QTimer::timeout, this, [this] {
+        if (!m_closing) m_acquisition->OnTimerTick();
+    });
+    m_rxTimer = new QTimer(this);
+    m_rxTimer->setSingleShot(true);
+    connect(m_rxTimer, &QTimer::timeout, this, [this] {
+        m_rxLight->setPixmap(m_lightOff);
+        m_rxLit = false;
+    });
+    m_txTimer = new QTimer(this);
+    m_txTimer->setSingleShot(true);
+    connect(m_txTimer, &QTimer::timeout, this, [this] {
+        m_txLight->setPixmap(m_lightOff);
+        m_txLit = false;
+    });
+    m_firstShowTimer = new QTimer(this);
+    m_firstShowTimer->setSingleShot(true);
+    connect(m_firstShowTimer, &QTimer::timeout, this, [this] {
+        if (!m_firstShowDone && !m_closing) {
+            m_firstShowDone = true;
+            FirstShowAll();
+        }
+    });
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildMenus() {
+    QMenu* setting = menuBar()->addMenu(QStringLiteral("Setting"));
+    m_viewActions[0] = setting->addAction(QStringLiteral("Display Mode"));
+    QMenu* sensor = setting->addMenu(QStringLiteral("Setting Sensor"));
+    sensor->addAction(QStringLiteral("Get IP && Connection"));
+    sensor->addAction(QStringLiteral("Add Sensor"));
+    QMenu* mapFile = setting->addMenu(QStringLiteral("Map File"));
+    m_viewActions[1] = mapFile->addAction(QStringLiteral("Open"));
+    m_viewActions[2] = mapFile->addAction(QStringLiteral("Create"));
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
+    QMenu* mode = view->addMenu(QStringLiteral("Mode"));
+    m_mapAction = mode->addAction(QStringLiteral("Map"));
+    m_tableAction = mode->addAction(QStringLiteral("Table"));
+    m_mapAction->setCheckable(true);
+    m_tableAction->setCheckable(true);
+    connect(m_mapAction, &QAction::triggered, this, [this] { OnSettingMap(); });
+    connect(m_tableAction, &QAction::triggered, this, [this] { OnSettingTable(); });
+
+    QMenu* tool = menuBar()->addMenu(QStringLiteral("Tool"));
+    tool->addAction(QStringLiteral("Alarm Mail"));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+    QAction* clear = help->addAction(QStringLiteral("Clear History Data"));
+    connect(clear, &QAction::triggered, this, [this] { ClearHistoryData(m_app, this); });
+    QAction* about = help->addAction(QStringLiteral("About Version"));
+    connect(about, &QAction::triggered, this, [this] {
+        AboutDialog dlg(this);
+        dlg.exec();
+    });
+}
+
+void MainWindow::InitStatusBarCtrl() {
+    QStatusBar* bar = statusBar();
+    bar->setFixedHeight(kStatusBarHeight);
+    bar->setSizeGripEnabled(false);
+    auto makeLight = [&](const QString& text, QLabel*& icon) {
+        auto* box = new QWidget(bar);
+        auto* row = new QHBoxLayout(box);
+        row->setContentsMargins(4, 0, 4, 0);
+        row->setSpacing(4);
+        icon = new QLabel(box);
+        icon->setPixmap(m_lightOff);
+        row->addWidget(icon);
+        row->addWidget(new QLabel(text, box));
+        box->setFixedWidth(50);
+        bar->addWidget(box);
+    };
+    makeLight(QStringLiteral("RX"), m_rxLight);
+    makeLight(QStringLiteral("TX"), m_txLight);
+}
+
+void MainWindow::InitDialog() {
+    CGlobalMember& settings = m_app.Settings();
+    auto* map = EmptyPane(m_area, QColor(250, 250, 247));
+    auto* upper = EmptyPane(m_area, Qt::white);
+    auto* lower = EmptyPane(m_area, Qt::white);
+    upper->setObjectName(QStringLiteral("humidityChart"));
+    lower->setObjectName(QStringLiteral("temperatureChart"));
+    upper->setEnabled(false);
+    lower->setEnabled(false);
+    m_tree = new SensorTree(m_area);
+    m_table = new SensorTable(m_area);
+    {
+        CDatabaseLock::Guard guard(m_app.DatabaseLock());
+        m_table->TableUpDate(m_app.Database());
+        m_tree->TreeUpDate(m_app.Database());
+    }
+    connect(m_tree, &SensorTree::sensorContextMenuRequested, this,
+            [this](int index, QPoint pos) { ShowSensorMenu(index, pos); });
+    m_area->setProperty("mapPane", QVariant::fromValue<QObject*>(map));
+    m_area->setProperty("upperPane", QVariant::fromValue<QObject*>(upper));
+    m_area->setProperty("lowerPane", QVariant::fromValue<QObject*>(lower));
+    m_area->SetSplitterLeft(settings.GetPictureWidth());
+    m_area->onSplitterReleased = [this](int x) {
+        m_app.Settings().SetPictureWidth(x);
+        m_app.Settings().SavePictureWidth();
+    };
+    ApplyViewMode();
+
+    m_acquisition->StartTimerWorkThread();
+    m_pollTimer->start(1000);
+    m_firstShowTimer->start(200);
+    m_acquisition->StartCheckReceiveDataThread();
+}
+
+void MainWindow::FirstShowAll() {
+    const CGlobalMember& s = m_app.Settings();
+    if (s.GetLeft() != 0 || s.GetTop() != 0 || s.GetWidth() != 0 || s.GetHeight() != 0) {
+        // The saved rectangle is the outer one (frame included).
+        const QSize frameExtra = frameGeometry().size() - size();
+        const QSize client(s.GetWidth() - frameExtra.width(), s.GetHeight() - frameExtra.height());
+        if (client.width() > 200 && client.height() > 150) {
+            move(s.GetLeft(), s.GetTop());
+            resize(client);
+        }
+    }
+    ApplyViewMode();
+}
+
+int MainWindow::ViewMode() const { return m_app.Settings().GetViewMode(); }
+
+void MainWindow::ApplyViewMode() {
+    if (ViewMode() == 0)
+        ChangeToViewModeMap();
+    else
+        ChangeToViewModeTable();
+}
+
+void MainWindow::ChangeToViewModeMap() {
+    auto* map = qobject_cast<QWidget*>(m_area->property("mapPane").value<QObject*>());
+    auto* upper = qobject_cast<QWidget*>(m_area->property("upperPane").value<QObject*>());
+    auto* lower = qobject_cast<QWidget*>(m_area->property("lowerPane").value<QObject*>());
+    for (QAction* a : m_viewActions) a->setEnabled(true);
+    m_mapAction->setChecked(true);
+    m_tableAction->setChecked(false);
+    if (m_tree) m_tree->hide();
+    if (m_table) m_table->hide();
+    m_area->SetMapView(true);
+    if (map && upper && lower) {
+        map->show();
+        upper->show();
+        lower->show();
+        m_area->SetViews(map, upper, lower);
+    }
+    m_area->update();
+}
+
+void MainWindow::ChangeToViewModeTable() {
+    auto* map = qobject_cast<QWidget*>(m_area->property("mapPane").value<QObject*>());
+    auto* upper = qobject_cast<QWidget*>(m_area->property("upperPane").value<QObject*>());
+    auto* lower = qobject_cast<QWidget*>(m_area->property("lowerPane").value<QObject*>());
+    for (QAction* a : m_viewActions) a->setEnabled(false);
+    m_mapAction->setChecked(false);
+    m_tableAction->setChecked(true);
+    if (map) map->hide();
+    if (upper) upper->hide();
+    if (lower) lower->hide();
+    m_area->SetMapView(false);
+    if (m_tree && m_table) {
+        m_tree->show();
+        m_table->show();
+        m_area->SetViews(m_tree, m_table, nullptr);
+        m_table->UpdateColumnWidths();
+    }
+    m_area->update();
+}
+
+void MainWindow::SaveViewModeSetting() { m_app.Settings().SaveViewMode(); }
+
+void MainWindow::OnSettingMap() {
+    // Both items toggle: the check mark only shows the current mode.
+    m_app.Settings().SetViewMode(ViewMode() == 0 ? 1 : 0);
+    ApplyViewMode();
+    SaveViewModeSetting();
+}
+
+void MainWindow::OnSettingTable() { OnSettingMap(); }
+
+void MainWindow::ShowSensorMenu(int index, const QPoint& globalPos) {
+    m_menuSelectIndex = index;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Edit"));
+    menu.addAction(QStringLiteral("Delete"));
+    menu.addAction(QStringLiteral("Move"))->setEnabled(ViewMode() == 0);
+    menu.exec(globalPos);
+}
+
+void MainWindow::StartRxLed(int /*index*/) {
+    QMetaObject::invokeMethod(this, [this] {
+        if (m_rxLit) return; // a lit light is not re-armed: off 500 ms after it went on
+        m_rxLit = true;
+        m_rxLight->setPixmap(m_lightOn);
+        m_rxTimer->start(kLightMs);
+    });
+}
+
+void MainWindow::StartTxLed(int /*index*/) {
+    QMetaObject::invokeMethod(this, [this] {
+        if (m_txLit) return;
+        m_txLit = true;
+        m_txLight->setPixmap(m_lightOn);
+        m_txTimer->start(kLightMs);
+    });
+}
+
+void MainWindow::SetConnectLed(int, int) {
+    // Shown only by the discovery dialog while it is open.
+}
+
+void MainWindow::SetTimerFlags(int enabled) { m_acquisition->SetTimerFlags(enabled); }
+
+void MainWindow::SetDevConnectValue(int, int) {}
+
+void MainWindow::RefreshTableRow(int index) {
+    // Called with the database lock held on the receive-check thread: read the row's
+    // cells there and hand only the texts to the window.
+    QMetaObject::invokeMethod(this, [this, index] {
+        if (!m_table) return;
+        CDatabaseLock::Guard guard(m_app.DatabaseLock());
+        if (guard.owns()) m_table->RefreshRow(m_app.Database(), index);
+    });
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* e) {
+    // Enter and Escape never close the station.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(e);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Wheel) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this) return true;
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    m_closing = true;
+    m_pollTimer->stop();
+    m_rxTimer->stop();
+    m_txTimer->stop();
+    m_firstShowTimer->stop();
+    m_acquisition->Stop();
+    if (ViewMode() == 1 && m_table) m_table->hide();
+    CGlobalMember& s = m_app.Settings();
+    if (m_app.GetSkipSave() == 0) {
+        s.SetLocalIp(m_app.Net().GetLocalIP());
+        s.SaveDataPath();
+        const QRect r = frameGeometry();
+        s.SaveWmdPos(r.left(), r.top(), r.width(), r.height());
+        s.SaveOtherInfo();
+    }
+    e->accept();
 }
 
 } // namespace hygro::ui

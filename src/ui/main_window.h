@@ -1,14 +1,101 @@
-// The station's main window.
+// The station's one top-level window: map view (map, splitter, humidity and temperature
+// charts) or table view (tree, splitter, table), the RX/TX status lights, the menus and
+// the one-second poll tick. It hosts the acquisition and receives its events.
 #pragma once
 
 #include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+#include <atomic>
+#include <memory>
+
+#include "acq/acquisition.h"
+
+class QAction;
+class QLabel;
+class QTimer;
+
+namespace hygro {
+class CAppForNimbo1App;
+}
 
 namespace hygro::ui {
 
-class MainWindow : public QMainWindow {
+class MainArea;
+class SensorTree;
+class SensorTable;
+
+class MainWindow : public QMainWindow, private AcquisitionEvents {
     Q_OBJECT
   public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    static constexpr int kStatusBarHeight = 20;
+    static constexpr int kSplitterWidth = 4;
+    static constexpr int kLightMs = 500;
+
+    explicit MainWindow(CAppForNimbo1App& app, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Everything that needs the started network and tables: views, timers, receive check.
+    void InitDialog();
+
+    // Safe from any thread: the change is made on the window's thread.
+    void StartRxLed(int index);
+    void StartTxLed(int index);
+    void SetConnectLed(int index, int connected);
+    void SetTimerFlags(int enabled);
+
+    // View mode: both menu items toggle it.
+    void OnSettingMap();
+    void OnSettingTable();
+    int ViewMode() const;
+    bool RxLit() const { return m_rxLit; }
+    bool TxLit() const { return m_txLit; }
+    CAcquisition& Acquisition() { return *m_acquisition; }
+    QAction* ViewDependentAction(int i) const { return m_viewActions[i]; }
+    QAction* MapModeAction() const { return m_mapAction; }
+    QAction* TableModeAction() const { return m_tableAction; }
+    SensorTable* Table() const { return m_table; }
+    SensorTree* Tree() const { return m_tree; }
+    MainArea* Area() const { return m_area; }
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+  private:
+    // AcquisitionEvents, called on the receive-check thread.
+    void SetDevConnectValue(int index, int connected) override;
+    void RefreshTableRow(int index) override;
+
+    void BuildMenus();
+    void InitStatusBarCtrl();
+    void FirstShowAll();
+    void ChangeToViewModeMap();
+    void ChangeToViewModeTable();
+    void ApplyViewMode();
+    void SaveViewModeSetting();
+    void ShowSensorMenu(int index, const QPoint& globalPos);
+
+    CAppForNimbo1App& m_app;
+    std::unique_ptr<CAcquisition> m_acquisition;
+    MainArea* m_area = nullptr;
+    SensorTree* m_tree = nullptr;
+    SensorTable* m_table = nullptr;
+    QLabel* m_rxLight = nullptr;
+    QLabel* m_txLight = nullptr;
+    QPixmap m_lightOn, m_lightOff;
+    bool m_rxLit = false, m_txLit = false;
+    QTimer* m_pollTimer = nullptr;
+    QTimer* m_rxTimer = nullptr;
+    QTimer* m_txTimer = nullptr;
+    QTimer* m_firstShowTimer = nullptr;
+    bool m_firstShowDone = false;
+    std::atomic<bool> m_closing{false};
+    int m_menuSelectIndex = -1;
+    QAction* m_viewActions[3] = {};
+    QAction* m_mapAction = nullptr;
+    QAction* m_tableAction = nullptr;
 };
 
 } // namespace hygro::ui

@@ -1,0 +1,187 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QTest>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/app_core.h"
+#include "db/db_lock.h"
+#include "settings/md5.h"
+#include "settings/profile_file.h"
+#include "support/netns.h"
+#include "support/temp_dir.h"
+#include "ui/main_area.h"
+#include "ui/sensor_views.h"
+#include "util/kx_log.h"
+#include "util/text.h"
+
+namespace hygro::ui {
+namespace {
+
+// Waits (bounded) for a condition while the event loop runs.
+template <typename Pred>
+bool WaitFor(Pred pred, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // The station starts its network: keep it inside the private one.
+        if (!test::InPrivateNetns()) GTEST_SKIP() << "runs inside tests/support/run_in_netns.sh";
+        ProfileFile doc;
+        doc.SetString(u"DSNet", u"LocalIP", u"198.18.0.1");
+        doc.SetString(u"LSensor", u"Rcount", u"4");
+        doc.SetString(u"LSensor", u"Tcount", u"4");
+        const char16_t* names[] = {u"Cold room", u"Lab", u"Greenhouse", u"Office"};
+        for (int i = 0; i < 4; ++i) {
+            const std::u16string sec = ToUtf16(std::to_string(i + 1));
+            doc.SetString(sec, u"name", names[i]);
+            doc.SetString(sec, u"FolderName", ToUtf16("S" + std::to_string(i + 1)));
+            doc.SetString(sec, u"show", u"1");
+            doc.SetString(sec, u"No", ToUtf16(std::to_string(i + 1)));
+            doc.SetString(sec, u"DeviceIPandPort", ToUtf16("198.18.0." + std::to_string(i + 2) + ":50200"));
+        }
+        if (m_tableView) doc.SetString(u"View", u"mode", u"table");
+        ProfileFile sealed = doc;
+        sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
+        const auto folder = m_dir.path() / "Veltrix" / "Hygrolog";
+        std::filesystem::create_directories(folder);
+        test::WriteFile(folder / "Settings.ini", sealed.Serialize());
+
+        m_app = std::make_unique<CAppForNimbo1App>();
+        ASSERT_EQ(m_app->InitGlobalValue(m_dir.path()), 1);
+        m_app->StartUp();
+        m_window = std::make_unique<MainWindow>(*m_app);
+        m_window->InitDialog();
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        QTest::qWait(300); // first show
+    }
+    void TearDown() override {
+        if (m_window) m_window->close();
+        m_window.reset();
+        if (m_app) m_app->ShutDown();
+        g_Log.SetTap({});
+    }
+    std::u16string Saved(const char16_t* section, const char16_t* key) {
+        const auto p = m_dir.path() / "Veltrix" / "Hygrolog" / "Settings.ini";
+        return ProfileFile::Parse(test::ReadFile(p))->GetString(section, key, u"<missing>");
+    }
+    // Gives sensor index readings as the receive check would and refreshes its row.
+    void Reading(int index, double h, double t) {
+        CDatabaseLock::Guard guard(m_app->DatabaseLock());
+        CTable_WiFiSensorDB* table = m_app->Database().GetTableDB();
+        table->GetRow(index)->SetValue(table, "Time", std::string("2026-12-10 9:5:0"));
+        table->GetRow(index)->SetValue(table, "Humidity", h);
+        table->GetRow(index)->SetValue(table, "Temperature", t);
+        m_window->Table()->RefreshRow(m_app->Database(), index);
+    }
+
+    bool m_tableView = false;
+    test::TempDir m_dir;
+    std::unique_ptr<CAppForNimbo1App> m_app;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+TEST_F(MainWindowTest, BothViewItemsToggleAndGrayTheMapItems) {
+    EXPECT_EQ(m_window->ViewMode(), 0);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(m_window->ViewDependentAction(i)->isEnabled());
+    EXPECT_TRUE(m_window->MapModeAction()->isChecked());
+
+    m_window->MapModeAction()->trigger(); // "Map" while in map view switches to the table
+    EXPECT_EQ(m_window->ViewMode(), 1);
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(m_window->ViewDependentAction(i)->isEnabled());
+    EXPECT_TRUE(m_window->TableModeAction()->isChecked());
+    EXPECT_FALSE(m_window->MapModeAction()->isChecked());
+    EXPECT_TRUE(m_window->Table()->isVisible());
+    EXPECT_EQ(Saved(u"View", u"mode"), u"table");
+
+    m_window->TableModeAction()->trigger();
+    EXPECT_EQ(m_window->ViewMode(), 0);
+    EXPECT_FALSE(m_window->Table()->isVisible());
+    EXPECT_EQ(Saved(u"View", u"mode"), u"map");
+}
+
+TEST_F(MainWindowTest, ALightGoesOffHalfASecondAfterTheFirstEventOfABurst) {
+    m_window->StartRxLed(0);
+    ASSERT_TRUE(WaitFor([&] { return m_window->RxLit(); }));
+    QElapsedTimer t;
+    t.start();
+    // A burst keeps hitting it; it is not re-armed.
+    while (m_window->RxLit() && t.elapsed() < 2000) {
+        m_window->StartRxLed(0);
+        QTest::qWait(20);
+    }
+    EXPECT_FALSE(m_window->RxLit());
+    EXPECT_LT(t.elapsed(), 1500);
+    m_window->StartTxLed(1);
+    EXPECT_TRUE(WaitFor([&] { return m_window->TxLit(); }));
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeDoNotClose) {
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(m_window.get(), Qt::Key(key));
+    QTest::qWait(50);
+    EXPECT_TRUE(m_window->isVisible());
+}
+
+TEST_F(MainWindowTest, CloseStopsTheReceiveCheckAndSavesTheWindow) {
+    std::vector<std::string> lines;
+    std::mutex lock;
+    g_Log.SetTap([&](const std::string& l) {
+        std::lock_guard g(lock);
+        lines.push_back(l);
+    });
+    m_window->close();
+    g_Log.SetTap({});
+    EXPECT_THAT(lines, ::testing::Contains("CheckRevThread close![1]"));
+    EXPECT_NE(Saved(u"Pos", u"width"), u"<missing>");
+    EXPECT_EQ(Saved(u"Other", u"PWidth"), u"300");
+}
+
+TEST_F(MainWindowTest, SplitterReleaseSavesThePictureWidth) {
+    MainArea* area = m_window->Area();
+    const int y = area->height() / 2;
+    QTest::mouseMove(area, QPoint(301, y));
+    QTest::mousePress(area, Qt::LeftButton, {}, QPoint(301, y));
+    QMouseEvent move(QEvent::MouseMove, QPointF(250, y), area->mapToGlobal(QPointF(250, y)), Qt::NoButton,
+                     Qt::LeftButton, {});
+    QApplication::sendEvent(area, &move);
+    QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(250, y));
+    EXPECT_EQ(area->SplitterLeft(), 250);
+    EXPECT_EQ(Saved(u"Other", u"PWidth"), u"250");
+}
+
+class MainWindowShots : public MainWindowTest {
+  protected:
+    MainWindowShots() { m_tableView = true; }
+};
+
+// Pictures for a person to look at: build/ui-shots/*.png.
+TEST_F(MainWindowShots, RenderBothViews) {
+    Reading(0, 85.0, 4.0);
+    Reading(1, 45.3, 21.7);
+    Reading(2, 99.9, 24.0); // a sensor error shows as "Error!"
+    QTest::qWait(50);
+    const std::filesystem::path out = std::filesystem::current_path() / "ui-shots";
+    std::filesystem::create_directories(out);
+    m_window->resize(1100, 640);
+    QTest::qWait(100);
+    ASSERT_TRUE(m_window->grab().save(QString::fromStdString((out / "main-table.png").string())));
+    m_window->TableModeAction()->trigger();
+    QTest::qWait(100);
+    ASSERT_TRUE(m_window->grab().save(QString::fromStdString((out / "main-map.png").string())));
+}
+
+} // namespace
+} // namespace hygro::ui
