@@ -25,6 +25,8 @@ if [ ! -s "$data/Settings.ini" ]; then
   mkdir -p "$data"
   # Four sensors already added: folders, colours, map positions, limits.
   to_profile > "$data/Settings.ini" <<'INI'
+[View]
+mode=table
 [DSNet]
 time=10
 LocalPortForData=50200

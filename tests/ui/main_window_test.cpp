@@ -173,6 +173,8 @@ TEST_F(MainWindowShots, RenderBothViews) {
     Reading(1, 45.3, 21.7);
     Reading(2, 99.9, 24.0); // a sensor error shows as "Error!"
     QTest::qWait(50);
+    EXPECT_EQ(m_window->Table()->item(0, SensorTable::kColTemperature)->text(), QString::fromUtf8("4.0℃"));
+    EXPECT_EQ(m_window->Table()->item(2, SensorTable::kColHumidity)->text(), QStringLiteral("Error!"));
     const std::filesystem::path out = std::filesystem::current_path() / "ui-shots";
     std::filesystem::create_directories(out);
     m_window->resize(1100, 640);
