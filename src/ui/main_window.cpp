@@ -116,7 +116,13 @@ void MainWindow::BuildMenus() {
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     QAction* clear = help->addAction(QStringLiteral("Clear History Data"));
-    connect(clear, &QAction::triggered, this, [this] { ClearHistoryData(m_app, this); });
+    connect(clear, &QAction::triggered, this, [this] {
+        ClearHistoryHooks hooks;
+        // Nothing may write history while the folders are being deleted.
+        hooks.stopWork = [this] { StopWork(); };
+        hooks.endWindow = [this] { close(); };
+        ClearHistoryData(m_app, this, hooks);
+    });
     QAction* about = help->addAction(QStringLiteral("About Version"));
     connect(about, &QAction::triggered, this, [this] {
         AboutDialog dlg(this);
@@ -313,13 +319,17 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     return QMainWindow::eventFilter(watched, e);
 }
 
-void MainWindow::closeEvent(QCloseEvent* e) {
+void MainWindow::StopWork() {
     m_closing = true;
     m_pollTimer->stop();
     m_rxTimer->stop();
     m_txTimer->stop();
     m_firstShowTimer->stop();
     m_acquisition->Stop();
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    StopWork();
     if (ViewMode() == 1 && m_table) m_table->hide();
     CGlobalMember& s = m_app.Settings();
     if (m_app.GetSkipSave() == 0) {

@@ -68,6 +68,8 @@ class MainWindow : public QMainWindow, private AcquisitionEvents {
     void SetDevConnectValue(int index, int connected) override;
     void RefreshTableRow(int index) override;
 
+    // Closing flag, timers off, receive check stopped (logged once).
+    void StopWork();
     void BuildMenus();
     void InitStatusBarCtrl();
     void FirstShowAll();

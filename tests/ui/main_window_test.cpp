@@ -17,6 +17,7 @@
 #include "ui/main_area.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
+#include "util/message_box.h"
 #include "util/text.h"
 
 namespace hygro::ui {
@@ -160,6 +161,25 @@ TEST_F(MainWindowTest, SplitterReleaseSavesThePictureWidth) {
     QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(250, y));
     EXPECT_EQ(area->SplitterLeft(), 250);
     EXPECT_EQ(Saved(u"Other", u"PWidth"), u"250");
+}
+
+TEST_F(MainWindowTest, ClearHistoryDataStopsPollingDeletesAndEndsWithoutSaving) {
+    QAction* clear = nullptr;
+    for (QAction* a : m_window->findChildren<QAction*>())
+        if (a->text() == QStringLiteral("Clear History Data")) clear = a;
+    ASSERT_NE(clear, nullptr);
+    std::vector<std::string> lines;
+    g_Log.SetTap([&](const std::string& l) { lines.push_back(l); });
+    MessageHandler previous = SetMessageHandler([](const std::u16string&, MsgButtons) { return MsgAnswer::Yes; });
+    clear->trigger();
+    SetMessageHandler(previous);
+    g_Log.SetTap({});
+    EXPECT_THAT(lines, ::testing::Contains("CheckRevThread close![1]"));
+    EXPECT_FALSE(m_window->isVisible());
+    EXPECT_EQ(m_app->GetSkipSave(), 1);
+    m_app->ShutDown();
+    m_app.reset();
+    EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "Veltrix" / "Hygrolog"));
 }
 
 class MainWindowShots : public MainWindowTest {
