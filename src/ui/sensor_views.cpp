@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QFontMetrics>
+#include <QPainterPath>
 #include <QRawFont>
 #include <QResizeEvent>
 
@@ -24,8 +26,8 @@ constexpr char16_t kDegreeCelsius = u'\u2103';
 constexpr char16_t kFullWidthColon = u'\uFF1A';
 
 // Families known to carry both symbols, tried before a scan of everything installed.
-constexpr const char* kPreferredFamilies[] = {"WenQuanYi Micro Hei", "Noto Sans CJK SC",
-                                              "Noto Sans CJK JP", "Noto Sans CJK TC"};
+constexpr const char* kPreferredFamilies[] = {"DejaVu Sans", "Noto Sans", "Noto Sans CJK SC",
+                                              "WenQuanYi Micro Hei"};
 
 const CRow_DB_WiFiSensor* RowAt(CTable_WiFiSensorDB* table, int index) {
     if (table == nullptr || index < 0 || index >= table->GetRowCount()) return nullptr;
@@ -81,11 +83,13 @@ constexpr const char* kColumnTitle[SensorTable::kColumnCount] = {
 // ---- fonts ----
 
 bool CoversSymbols(const QFont& font) {
-    // QFontMetrics::inFont also accepts glyphs of fallback fonts; a raw font is the
-    // family itself.
+    // The family's own "℃" must have an outline (some CJK fonts map it to an empty
+    // glyph, which draws nothing); "：" may come from a fallback font.
     const QRawFont raw = QRawFont::fromFont(font);
-    return raw.isValid() && raw.supportsCharacter(QChar(kDegreeCelsius)) &&
-           raw.supportsCharacter(QChar(kFullWidthColon));
+    if (!raw.isValid()) return false;
+    const QList<quint32> glyphs = raw.glyphIndexesForString(QString(QChar(kDegreeCelsius)));
+    if (glyphs.isEmpty() || glyphs.front() == 0 || raw.pathForGlyph(glyphs.front()).isEmpty()) return false;
+    return QFontMetrics(font).inFont(QChar(kFullWidthColon));
 }
 
 QFont SymbolFont(const QFont& base) {
