@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
 
     hygro::CAppForNimbo1App theApp;
     {
-        hygro::ui::MainWindow window(theApp);
+        hygro::ui::CAppForNimbo1Dlg window(theApp);
         // Endpoint threads light the status bar; set before any endpoint exists.
         theApp.Net().Hooks().rxLed = [&window](int index) { window.StartRxLed(index); };
         theApp.Net().Hooks().txLed = [&window](int index) { window.StartTxLed(index); };

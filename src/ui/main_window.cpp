@@ -49,7 +49,7 @@ QFrame* EmptyPane(QWidget* parent, const QColor& colour) {
 
 } // namespace
 
-MainWindow::MainWindow(CAppForNimbo1App& app, QWidget* parent)
+CAppForNimbo1Dlg::CAppForNimbo1Dlg(CAppForNimbo1App& app, QWidget* parent)
     : QMainWindow(parent), m_app(app),
       m_acquisition(std::make_unique<CAcquisition>(app, static_cast<AcquisitionEvents*>(this))) {
     setWindowTitle(QStringLiteral("Hygrolog"));
@@ -90,9 +90,9 @@ MainWindow::MainWindow(CAppForNimbo1App& app, QWidget* parent)
     });
 }
 
-MainWindow::~MainWindow() = default;
+CAppForNimbo1Dlg::~CAppForNimbo1Dlg() = default;
 
-void MainWindow::BuildMenus() {
+void CAppForNimbo1Dlg::BuildMenus() {
     QMenu* setting = menuBar()->addMenu(QStringLiteral("Setting"));
     m_viewActions[0] = setting->addAction(QStringLiteral("Display Mode"));
     QMenu* sensor = setting->addMenu(QStringLiteral("Setting Sensor"));
@@ -130,7 +130,7 @@ void MainWindow::BuildMenus() {
     });
 }
 
-void MainWindow::InitStatusBarCtrl() {
+void CAppForNimbo1Dlg::InitStatusBarCtrl() {
     QStatusBar* bar = statusBar();
     bar->setFixedHeight(kStatusBarHeight);
     bar->setSizeGripEnabled(false);
@@ -150,7 +150,7 @@ void MainWindow::InitStatusBarCtrl() {
     makeLight(QStringLiteral("TX"), m_txLight);
 }
 
-void MainWindow::InitDialog() {
+void CAppForNimbo1Dlg::InitDialog() {
     CGlobalMember& settings = m_app.Settings();
     auto* map = EmptyPane(m_area, QColor(250, 250, 247));
     auto* upper = EmptyPane(m_area, Qt::white);
@@ -184,7 +184,7 @@ void MainWindow::InitDialog() {
     m_acquisition->StartCheckReceiveDataThread();
 }
 
-void MainWindow::FirstShowAll() {
+void CAppForNimbo1Dlg::FirstShowAll() {
     const CGlobalMember& s = m_app.Settings();
     if (s.GetLeft() != 0 || s.GetTop() != 0 || s.GetWidth() != 0 || s.GetHeight() != 0) {
         // The saved rectangle is the outer one (frame included).
@@ -198,16 +198,16 @@ void MainWindow::FirstShowAll() {
     ApplyViewMode();
 }
 
-int MainWindow::ViewMode() const { return m_app.Settings().GetViewMode(); }
+int CAppForNimbo1Dlg::ViewMode() const { return m_app.Settings().GetViewMode(); }
 
-void MainWindow::ApplyViewMode() {
+void CAppForNimbo1Dlg::ApplyViewMode() {
     if (ViewMode() == 0)
         ChangeToViewModeMap();
     else
         ChangeToViewModeTable();
 }
 
-void MainWindow::ChangeToViewModeMap() {
+void CAppForNimbo1Dlg::ChangeToViewModeMap() {
     auto* map = qobject_cast<QWidget*>(m_area->property("mapPane").value<QObject*>());
     auto* upper = qobject_cast<QWidget*>(m_area->property("upperPane").value<QObject*>());
     auto* lower = qobject_cast<QWidget*>(m_area->property("lowerPane").value<QObject*>());
@@ -226,7 +226,7 @@ void MainWindow::ChangeToViewModeMap() {
     m_area->update();
 }
 
-void MainWindow::ChangeToViewModeTable() {
+void CAppForNimbo1Dlg::ChangeToViewModeTable() {
     auto* map = qobject_cast<QWidget*>(m_area->property("mapPane").value<QObject*>());
     auto* upper = qobject_cast<QWidget*>(m_area->property("upperPane").value<QObject*>());
     auto* lower = qobject_cast<QWidget*>(m_area->property("lowerPane").value<QObject*>());
@@ -246,18 +246,18 @@ void MainWindow::ChangeToViewModeTable() {
     m_area->update();
 }
 
-void MainWindow::SaveViewModeSetting() { m_app.Settings().SaveViewMode(); }
+void CAppForNimbo1Dlg::SaveViewModeSetting() { m_app.Settings().SaveViewMode(); }
 
-void MainWindow::OnSettingMap() {
+void CAppForNimbo1Dlg::OnSettingMap() {
     // Both items toggle: the check mark only shows the current mode.
     m_app.Settings().SetViewMode(ViewMode() == 0 ? 1 : 0);
     ApplyViewMode();
     SaveViewModeSetting();
 }
 
-void MainWindow::OnSettingTable() { OnSettingMap(); }
+void CAppForNimbo1Dlg::OnSettingTable() { OnSettingMap(); }
 
-void MainWindow::ShowSensorMenu(int index, const QPoint& globalPos) {
+void CAppForNimbo1Dlg::ShowSensorMenu(int index, const QPoint& globalPos) {
     m_menuSelectIndex = index;
     QMenu menu(this);
     menu.addAction(QStringLiteral("Edit"));
@@ -266,7 +266,7 @@ void MainWindow::ShowSensorMenu(int index, const QPoint& globalPos) {
     menu.exec(globalPos);
 }
 
-void MainWindow::StartRxLed(int /*index*/) {
+void CAppForNimbo1Dlg::StartRxLed(int /*index*/) {
     QMetaObject::invokeMethod(this, [this] {
         if (m_rxLit) return; // a lit light is not re-armed: off 500 ms after it went on
         m_rxLit = true;
@@ -275,7 +275,7 @@ void MainWindow::StartRxLed(int /*index*/) {
     });
 }
 
-void MainWindow::StartTxLed(int /*index*/) {
+void CAppForNimbo1Dlg::StartTxLed(int /*index*/) {
     QMetaObject::invokeMethod(this, [this] {
         if (m_txLit) return;
         m_txLit = true;
@@ -284,15 +284,15 @@ void MainWindow::StartTxLed(int /*index*/) {
     });
 }
 
-void MainWindow::SetConnectLed(int, int) {
+void CAppForNimbo1Dlg::SetConnectLed(int, int) {
     // Shown only by the discovery dialog while it is open.
 }
 
-void MainWindow::SetTimerFlags(int enabled) { m_acquisition->SetTimerFlags(enabled); }
+void CAppForNimbo1Dlg::SetTimerFlags(int enabled) { m_acquisition->SetTimerFlags(enabled); }
 
-void MainWindow::SetDevConnectValue(int, int) {}
+void CAppForNimbo1Dlg::SetDevConnectValue(int, int) {}
 
-void MainWindow::RefreshTableRow(int index) {
+void CAppForNimbo1Dlg::RefreshTableRow(int index) {
     // Called with the database lock held on the receive-check thread: read the row's
     // cells there and hand only the texts to the window.
     QMetaObject::invokeMethod(this, [this, index] {
@@ -302,7 +302,7 @@ void MainWindow::RefreshTableRow(int index) {
     });
 }
 
-void MainWindow::keyPressEvent(QKeyEvent* e) {
+void CAppForNimbo1Dlg::keyPressEvent(QKeyEvent* e) {
     // Enter and Escape never close the station.
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Escape) {
         e->accept();
@@ -311,7 +311,7 @@ void MainWindow::keyPressEvent(QKeyEvent* e) {
     QMainWindow::keyPressEvent(e);
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+bool CAppForNimbo1Dlg::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::Wheel) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this) return true;
@@ -319,7 +319,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     return QMainWindow::eventFilter(watched, e);
 }
 
-void MainWindow::StopWork() {
+void CAppForNimbo1Dlg::StopWork() {
     m_closing = true;
     m_pollTimer->stop();
     m_rxTimer->stop();
@@ -328,7 +328,7 @@ void MainWindow::StopWork() {
     m_acquisition->Stop();
 }
 
-void MainWindow::closeEvent(QCloseEvent* e) {
+void CAppForNimbo1Dlg::closeEvent(QCloseEvent* e) {
     StopWork();
     if (ViewMode() == 1 && m_table) m_table->hide();
     CGlobalMember& s = m_app.Settings();

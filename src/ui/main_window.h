@@ -25,15 +25,15 @@ class MainArea;
 class SensorTree;
 class SensorTable;
 
-class MainWindow : public QMainWindow, private AcquisitionEvents {
+class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     Q_OBJECT
   public:
     static constexpr int kStatusBarHeight = 20;
     static constexpr int kSplitterWidth = 4;
     static constexpr int kLightMs = 500;
 
-    explicit MainWindow(CAppForNimbo1App& app, QWidget* parent = nullptr);
-    ~MainWindow() override;
+    explicit CAppForNimbo1Dlg(CAppForNimbo1App& app, QWidget* parent = nullptr);
+    ~CAppForNimbo1Dlg() override;
 
     // Everything that needs the started network and tables: views, timers, receive check.
     void InitDialog();

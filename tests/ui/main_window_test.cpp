@@ -63,7 +63,7 @@ class MainWindowTest : public ::testing::Test {
         m_app = std::make_unique<CAppForNimbo1App>();
         ASSERT_EQ(m_app->InitGlobalValue(m_dir.path()), 1);
         m_app->StartUp();
-        m_window = std::make_unique<MainWindow>(*m_app);
+        m_window = std::make_unique<CAppForNimbo1Dlg>(*m_app);
         m_window->InitDialog();
         m_window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
@@ -92,7 +92,7 @@ class MainWindowTest : public ::testing::Test {
     bool m_tableView = false;
     test::TempDir m_dir;
     std::unique_ptr<CAppForNimbo1App> m_app;
-    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<CAppForNimbo1Dlg> m_window;
 };
 
 TEST_F(MainWindowTest, BothViewItemsToggleAndGrayTheMapItems) {
