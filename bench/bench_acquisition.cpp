@@ -30,6 +30,7 @@
 #include "settings/md5.h"
 #include "settings/profile_file.h"
 #include "support/netns.h"
+#include "support/simulator.h"
 #include "support/temp_dir.h"
 #include "util/message_box.h"
 #include "util/text.h"
@@ -76,51 +77,6 @@ class StoreTimes : public AcquisitionEvents {
     std::vector<Stored> m_stored;
 };
 
-class Simulator {
-  public:
-    Simulator(const std::string& program, const std::filesystem::path& log, std::vector<std::string> args)
-        : m_log(log) {
-        std::vector<std::string> argv = {"nsenter", "-t", std::to_string(test::SimNetnsPid()), "-n", program};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> raw;
-        for (auto& a : argv) raw.push_back(a.data());
-        raw.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawnp(&m_pid, "nsenter", &actions, nullptr, raw.data(), environ) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Simulator() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 300; ++i) {
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) return;
-            std::this_thread::sleep_for(10ms);
-        }
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &status, 0);
-    }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-    bool WaitFor(const std::string& text, std::chrono::milliseconds limit) const {
-        const auto end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            if (test::ReadFile(m_log).find(text) != std::string::npos) return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-    std::string Output() const { return test::ReadFile(m_log); }
-
-  private:
-    std::filesystem::path m_log;
-    pid_t m_pid = -1;
-};
 
 std::string SimulatorProgram() {
     if (const char* sim = std::getenv("HYGROLOG_SIM"); sim && *sim) return sim;
@@ -187,10 +143,11 @@ int Run() {
 
     test::TempDir home;
     WriteSettings(home.path());
-    Simulator sim(SimulatorProgram(), home / "sim.log",
-                  {"--count", std::to_string(kSensors), "--first-address", "198.18.0.2", "--quiet", "--duration",
-                   "600"});
-    if (!sim.Started() || !sim.WaitFor("ready " + std::to_string(kSensors) + " sensors", 5s)) {
+    test::Simulator sim(home / "sim.log",
+                        {"--count", std::to_string(kSensors), "--first-address", "198.18.0.2", "--quiet", "--duration",
+                         "600"},
+                        SimulatorProgram());
+    if (!sim.Started() || !sim.WaitFor("ready " + std::to_string(kSensors) + " sensors", 1, false, 5s)) {
         std::printf("simulator did not start:\n%s\n", sim.Output().c_str());
         return 1;
     }

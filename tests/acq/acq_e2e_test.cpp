@@ -17,6 +17,7 @@
 #include "acq/history_files.h"
 #include "app/app_core.h"
 #include "net/net_test_support.h"
+#include "support/simulator.h"
 #include "settings/md5.h"
 #include "settings/profile_file.h"
 #include "support/temp_dir.h"
@@ -37,60 +38,6 @@ constexpr const char* kLabName = "Lab";
 const std::string kLabSensor = "198.18.0.2,1001";
 constexpr const char* kFixed = "1001=45.6,23.4";
 
-// hygrolog-sim in the sensors' namespace, its output in a file; stopped on destruction.
-class Simulator {
-  public:
-    Simulator(const std::filesystem::path& log, const std::vector<std::string>& args) : m_log(log) {
-        const char* sim = std::getenv("HYGROLOG_SIM");
-        std::vector<std::string> argv = {"nsenter", "-t", std::to_string(SimNetnsPid()), "-n", sim ? sim : ""};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> raw;
-        for (auto& a : argv) raw.push_back(a.data());
-        raw.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawnp(&m_pid, "nsenter", &actions, nullptr, raw.data(), environ) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Simulator() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; })) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-    std::string Output() const { return ReadFile(m_log); }
-    // Lines equal to `line` (exact) or, with prefix set, starting with it.
-    int Count(const std::string& line, bool prefix = false) const {
-        const std::string out = Output();
-        int n = 0;
-        std::size_t pos = 0;
-        while (pos < out.size()) {
-            std::size_t end = out.find('\n', pos);
-            if (end == std::string::npos) end = out.size();
-            const std::string_view l(out.data() + pos, end - pos);
-            n += (prefix ? l.starts_with(line) : l == line) ? 1 : 0;
-            pos = end + 1;
-        }
-        return n;
-    }
-    bool WaitFor(const std::string& line, int atLeast = 1, bool prefix = false,
-                 std::chrono::milliseconds limit = 3000ms) const {
-        return WaitUntil([&] { return Count(line, prefix) >= atLeast; }, limit);
-    }
-
-  private:
-    std::filesystem::path m_log;
-    pid_t m_pid = -1;
-};
 
 // Every reading that got as far as the limit check, which comes right after the write.
 class StoredReadings : public AcquisitionEvents {

@@ -12,6 +12,7 @@
 
 #include "app/app_core.h"
 #include "net_test_support.h"
+#include "support/simulator.h"
 #include "settings/md5.h"
 #include "settings/profile_file.h"
 #include "support/temp_dir.h"
@@ -446,49 +447,10 @@ TEST_F(Station, ASensorThatReconnectsAtOnceStaysConnected) {
 
 // ---- against the simulator -------------------------------------------------------------
 
-// hygrolog-sim in the sensors' namespace, its output in a file; stopped on destruction.
-class Simulator {
-  public:
-    Simulator(const std::filesystem::path& log, const std::vector<std::string>& args) : m_log(log) {
-        const char* sim = std::getenv("HYGROLOG_SIM");
-        std::vector<std::string> argv = {"nsenter", "-t", std::to_string(SimNetnsPid()), "-n", sim ? sim : ""};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> raw;
-        for (auto& a : argv) raw.push_back(a.data());
-        raw.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawnp(&m_pid, "nsenter", &actions, nullptr, raw.data(), environ) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Simulator() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; })) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    bool Started() const { return m_pid > 0; }
-    std::string Output() const { return ReadFile(m_log); }
-    bool WaitFor(const std::string& line, std::chrono::milliseconds limit = 3000ms) const {
-        return WaitUntil([&] { return ("\n" + Output()).find("\n" + line + "\n") != std::string::npos; }, limit);
-    }
-
-  private:
-    std::filesystem::path m_log;
-    pid_t m_pid = -1;
-};
 
 TEST_F(Station, PollsTheSimulatedSensorsOverUdp) {
     if (!std::getenv("HYGROLOG_SIM")) GTEST_SKIP() << "HYGROLOG_SIM names no simulator";
-    Simulator sim(m_dir.path() / "sim.log",
+    test::Simulator sim(m_dir.path() / "sim.log",
                   {"--sensor", "198.18.0.2,1001", "--sensor", "198.18.0.3,1002", "--duration", "20"});
     ASSERT_TRUE(sim.Started());
     ASSERT_TRUE(sim.WaitFor("ready 2 sensors")) << sim.Output();
