@@ -141,13 +141,18 @@ void CKxSocketExt::Close() {
     m_closing = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     Wake();
-    const SocketHandle fd = m_socket.load();
-    if (fd >= 0) {
+    SocketHandle fd;
+    {
         // Unblock the worker first; the handle is only released once nobody uses it.
-        ::shutdown(fd, SHUT_RDWR);
+        std::shared_lock use(m_socketUse);
+        fd = m_socket.load();
+        if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    }
+    if (fd >= 0) {
         {
             std::unique_lock use(m_socketUse);
-            ::close(fd);
+            // The worker may have dropped it meanwhile (peer closed): never close twice.
+            if (m_socket.load() == fd) ::close(fd);
             m_socket = kInvalidSocket;
         }
         Log("Socket:%s Socket close!", name.c_str());
