@@ -148,7 +148,7 @@ void AppendMean(std::string& out, double v) {
     char digits[32];
     const auto res = std::to_chars(digits, digits + sizeof digits, std::fabs(v), std::chars_format::fixed, 1);
     std::string_view text(digits, res.ec == std::errc{} ? static_cast<std::size_t>(res.ptr - digits) : 0);
-    if (text.empty() || text.size() > kMeanWidth - 1) text = "99.9";
+    if (std::isinf(v) || text.empty() || text.size() > kMeanWidth - 1) text = "99.9";
     out += sign;
     out.append(kMeanWidth - 1 - text.size(), '0');
     out += text;
