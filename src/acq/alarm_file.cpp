@@ -34,31 +34,6 @@ static_assert(kRecordPattern.size() == kAlarmRecordSize);
 // the newest records are) is looked at, so a runaway file cannot exhaust memory.
 constexpr std::size_t kMaxScanBytes = 4U << 20;
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd& operator=(UniqueFd&&) = delete;
-    bool ok() const { return m_fd >= 0; }
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
-UniqueFd OpenRegular(const fs::path& path, int flags, mode_t mode = 0) {
-    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode));
-    if (!fd.ok()) return fd;
-    struct stat st {};
-    // A FIFO or device in place of the alarm file must not stall the receive thread.
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd(-1);
-    return fd;
-}
 
 // Opens for reading and writing; a missing file is created (with its folders) when
 // `create` is set. `created` tells whether that happened.

@@ -1,4 +1,5 @@
 #include "acq/history_files.h"
+#include "util/file_opt.h"
 
 #include <algorithm>
 #include <array>
@@ -39,31 +40,6 @@ constexpr std::size_t kMeanWidth = 5;
 // quantities, so averages leave it out.
 constexpr std::string_view kNoMean = "+99.9";
 
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd& operator=(UniqueFd&&) = delete;
-    bool ok() const { return m_fd >= 0; }
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
-UniqueFd OpenRegular(const fs::path& path, int flags, mode_t mode = 0) {
-    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode));
-    if (!fd.ok()) return fd;
-    struct stat st {};
-    // A FIFO or device in place of a history file must not stall the receive thread.
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd(-1);
-    return fd;
-}
 
 std::size_t ReadAt(int fd, off_t offset, char* out, std::size_t size) {
     std::size_t done = 0;

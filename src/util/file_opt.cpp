@@ -31,34 +31,32 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    bool ok() const { return m_fd >= 0; }
-    // Closes now and reports whether the close (which may flush) succeeded.
-    bool Close() {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int m_fd;
-};
 
 int CreateWithContent(const fs::path& name, const char* data, std::size_t size) {
-    Fd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.ok()) return 0;
     if (!WriteAll(fd.get(), data, size)) return 0;
     return fd.Close() ? 1 : 0;
 }
 
 } // namespace
+
+UniqueFd::~UniqueFd() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool UniqueFd::Close() {
+    const int fd = std::exchange(m_fd, -1);
+    return fd < 0 || ::close(fd) == 0;
+}
+
+UniqueFd OpenRegular(const fs::path& path, int flags, unsigned mode) {
+    UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, static_cast<mode_t>(mode)));
+    if (!fd.ok()) return fd;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd(-1);
+    return fd;
+}
 
 int CKxFileOpt::CreateUnicodeFile_FileOpt(const fs::path& name) {
     return CreateWithContent(name, kBom, sizeof kBom);
@@ -87,7 +85,7 @@ int CKxFileOpt::MergeFolderName_FileOpt(const fs::path& parent, const fs::path& 
 
 int CKxFileOpt::WriteFile_FileOpt(const fs::path& name, std::string_view data) {
     if (data.empty()) return 0;
-    Fd fd(::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    UniqueFd fd(::open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     if (!fd.ok()) return 0;
     if (!WriteAll(fd.get(), data.data(), data.size())) return 0;
     return fd.Close() ? 1 : 0;
@@ -153,7 +151,7 @@ int CheckAndCreateUnicodeFile(const fs::path& file) {
 
 int CheckAndCreateUnicodeFileWrite(const fs::path& file, std::string_view text) {
     CheckAndCreateUnicodeFile(file);
-    Fd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
+    UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd.ok()) return 0;
     if (!WriteAll(fd.get(), text.data(), text.size())) return 0;
     return fd.Close() ? 1 : 0;
@@ -179,7 +177,7 @@ bool WriteFileAtomically(const fs::path& path, std::string_view data, unsigned m
     const int raw = ::mkstemp(tmpl.data());
     if (raw < 0) return false;
     ::fcntl(raw, F_SETFD, FD_CLOEXEC);
-    Fd fd(raw);
+    UniqueFd fd(raw);
     const fs::path tmp(tmpl);
     auto fail = [&] {
         fd.Close();
@@ -199,7 +197,7 @@ bool WriteFileAtomically(const fs::path& path, std::string_view data, unsigned m
     }
     // Make the rename itself durable.
     const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dfd.ok()) ::fsync(dfd.get());
     return true;
 }

@@ -10,6 +10,28 @@ namespace hygro {
 
 namespace fs = std::filesystem;
 
+// An owned POSIX file descriptor.
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd& operator=(UniqueFd&&) = delete;
+    bool ok() const { return m_fd >= 0; }
+    int get() const { return m_fd; }
+    // Closes now and reports whether the close (which may flush) succeeded.
+    bool Close();
+
+  private:
+    int m_fd;
+};
+
+// Opens path (close-on-exec, non-blocking) and keeps it only when it is a regular file, so
+// a FIFO or device put in a file's place can never stall a worker thread.
+UniqueFd OpenRegular(const fs::path& path, int flags, unsigned mode = 0);
+
 class CKxFileOpt {
   public:
     static int CreateUnicodeFile_FileOpt(const fs::path& name);
