@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "acq/alarm_file.h"
 #include "acq/history_files.h"
 #include "app/app_core.h"
 #include "util/file_opt.h"
@@ -379,8 +380,27 @@ void CAcquisition::SaveWiFiSensorData(int index, const char* buffer, int /*len*/
     } else {
         AddLogInfo(Format("Not Show [%d|%s|%.1lf, %.1lf]", index, name.c_str(), h, t));
     }
-    m_events->CheckLimits(index, h, t, Cell<double>(dev, index, "HMax"), Cell<double>(dev, index, "HMin"),
-                          Cell<double>(dev, index, "TMax"), Cell<double>(dev, index, "TMin"), poll);
+    const double hMax = Cell<double>(dev, index, "HMax"), hMin = Cell<double>(dev, index, "HMin");
+    const double tMax = Cell<double>(dev, index, "TMax"), tMin = Cell<double>(dev, index, "TMin");
+    if (CheckSensorLimits(h, t, hMax, hMin, tMax, tMin).Any()) {
+        table->GetRow(index)->SetValue(table, "Alarm", 2);
+        m_events->AlarmRaised(index);
+        // Appends run here with the database lock held; clearings take the same lock, so the
+        // two never overlap on the file.
+        const AlarmAppendResult added = AddSensorAlarmDataToFile(folder / "Alarm.txt", poll, h, t);
+        if (added.newSeenTime) {
+            const SystemTime& seen = *added.newSeenTime;
+            CRow_DB_WiFiSensor* devRow = dev->GetRow(index);
+            devRow->SetValue(dev, "AlarmYear2", static_cast<int>(seen.wYear));
+            devRow->SetValue(dev, "AlarmMonth2", static_cast<int>(seen.wMonth));
+            devRow->SetValue(dev, "AlarmDay2", static_cast<int>(seen.wDay));
+            devRow->SetValue(dev, "AlarmHour2", static_cast<int>(seen.wHour));
+            devRow->SetValue(dev, "AlarmMinute2", static_cast<int>(seen.wMinute));
+            devRow->SetValue(dev, "AlarmSecond2", static_cast<int>(seen.wSecond));
+        }
+        if (!m_app.Settings().GetAlarmMailInfo().smtpServer.empty()) m_events->SendAlarmMail(index, poll, h, t);
+    }
+    m_events->CheckLimits(index, h, t, hMax, hMin, tMax, tMin, poll);
 
     CRow_DB_WiFiSensor* devRow = dev->GetRow(index);
     devRow->SetValue(dev, "LYear", static_cast<int>(poll.wYear));

@@ -29,9 +29,13 @@ class AcquisitionEvents {
     virtual void AddLivePoint(int /*index*/, const SystemTime& /*poll*/, double /*h*/, double /*t*/) {}
     // The table row of a shown sensor got a new reading (Table columns already set).
     virtual void RefreshTableRow(int /*index*/) {}
-    // Compare a stored reading with the sensor's limits.
+    // A stored reading was compared with the sensor's limits (after the alarm record, if any).
     virtual void CheckLimits(int /*index*/, double /*h*/, double /*t*/, double /*hMax*/, double /*hMin*/,
                              double /*tMax*/, double /*tMin*/, const SystemTime& /*poll*/) {}
+    // The reading broke a limit: Table "Alarm" is 2 now; the table shows it whatever "Show" is.
+    virtual void AlarmRaised(int /*index*/) {}
+    // Hand the alarm to the mail queue; nonzero when a mail was queued.
+    virtual int SendAlarmMail(int /*index*/, const SystemTime& /*poll*/, double /*h*/, double /*t*/) { return 0; }
 };
 
 class CAcquisition {

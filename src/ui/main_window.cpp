@@ -302,6 +302,12 @@ void CAppForNimbo1Dlg::RefreshTableRow(int index) {
     });
 }
 
+void CAppForNimbo1Dlg::AlarmRaised(int index) {
+    QMetaObject::invokeMethod(this, [this, index] {
+        if (m_table && index < m_table->rowCount()) m_table->SetAlarmCell(index, 2);
+    });
+}
+
 void CAppForNimbo1Dlg::keyPressEvent(QKeyEvent* e) {
     // Enter and Escape never close the station.
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Escape) {

@@ -67,6 +67,7 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     // AcquisitionEvents, called on the receive-check thread.
     void SetDevConnectValue(int index, int connected) override;
     void RefreshTableRow(int index) override;
+    void AlarmRaised(int index) override;
 
     // Closing flag, timers off, receive check stopped (logged once).
     void StopWork();
