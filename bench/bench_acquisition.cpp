@@ -27,10 +27,10 @@
 
 #include "acq/acquisition.h"
 #include "app/app_core.h"
-#include "settings/md5.h"
 #include "settings/profile_file.h"
 #include "support/netns.h"
 #include "support/simulator.h"
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "util/message_box.h"
 #include "util/text.h"
@@ -103,11 +103,7 @@ void WriteSettings(const std::filesystem::path& base) {
         doc.SetString(section, u"Serial", ToUtf16(std::to_string(1001 + i)));
         doc.SetString(section, u"show", u"1");
     }
-    ProfileFile sealed = doc;
-    sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
-    const auto folder = base / "Veltrix" / "Hygrolog";
-    std::filesystem::create_directories(folder);
-    test::WriteFile(folder / "Settings.ini", sealed.Serialize());
+    test::WriteSealedSettings(base, doc);
 }
 
 double Percentile(std::vector<double> v, double p) {

@@ -168,9 +168,9 @@ void CAppForNimbo1Dlg::InitDialog() {
     }
     connect(m_tree, &SensorTree::sensorContextMenuRequested, this,
             [this](int index, QPoint pos) { ShowSensorMenu(index, pos); });
-    m_area->setProperty("mapPane", QVariant::fromValue<QObject*>(map));
-    m_area->setProperty("upperPane", QVariant::fromValue<QObject*>(upper));
-    m_area->setProperty("lowerPane", QVariant::fromValue<QObject*>(lower));
+    m_mapPane = map;
+    m_upperPane = upper;
+    m_lowerPane = lower;
     m_area->SetSplitterLeft(settings.GetPictureWidth());
     m_area->onSplitterReleased = [this](int x) {
         m_app.Settings().SetPictureWidth(x);
@@ -208,9 +208,9 @@ void CAppForNimbo1Dlg::ApplyViewMode() {
 }
 
 void CAppForNimbo1Dlg::ChangeToViewModeMap() {
-    auto* map = qobject_cast<QWidget*>(m_area->property("mapPane").value<QObject*>());
-    auto* upper = qobject_cast<QWidget*>(m_area->property("upperPane").value<QObject*>());
-    auto* lower = qobject_cast<QWidget*>(m_area->property("lowerPane").value<QObject*>());
+    QWidget* map = m_mapPane;
+    QWidget* upper = m_upperPane;
+    QWidget* lower = m_lowerPane;
     for (QAction* a : m_viewActions) a->setEnabled(true);
     m_mapAction->setChecked(true);
     m_tableAction->setChecked(false);
@@ -227,9 +227,9 @@ void CAppForNimbo1Dlg::ChangeToViewModeMap() {
 }
 
 void CAppForNimbo1Dlg::ChangeToViewModeTable() {
-    auto* map = qobject_cast<QWidget*>(m_area->property("mapPane").value<QObject*>());
-    auto* upper = qobject_cast<QWidget*>(m_area->property("upperPane").value<QObject*>());
-    auto* lower = qobject_cast<QWidget*>(m_area->property("lowerPane").value<QObject*>());
+    QWidget* map = m_mapPane;
+    QWidget* upper = m_upperPane;
+    QWidget* lower = m_lowerPane;
     for (QAction* a : m_viewActions) a->setEnabled(false);
     m_mapAction->setChecked(false);
     m_tableAction->setChecked(true);

@@ -83,6 +83,10 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     CAppForNimbo1App& m_app;
     std::unique_ptr<CAcquisition> m_acquisition;
     MainArea* m_area = nullptr;
+    // The map and chart panes (empty until their steps land); owned by m_area.
+    QWidget* m_mapPane = nullptr;
+    QWidget* m_upperPane = nullptr;
+    QWidget* m_lowerPane = nullptr;
     SensorTree* m_tree = nullptr;
     SensorTable* m_table = nullptr;
     QLabel* m_rxLight = nullptr;

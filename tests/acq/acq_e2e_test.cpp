@@ -18,8 +18,8 @@
 #include "app/app_core.h"
 #include "net/net_test_support.h"
 #include "support/simulator.h"
-#include "settings/md5.h"
 #include "settings/profile_file.h"
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "util/message_box.h"
 #include "util/text.h"
@@ -102,11 +102,7 @@ class Acquisition : public NetTest {
         doc.SetString(u"1", u"DeviceIPandPort", ToUtf16(IPv4Text(kLab) + ":" + std::to_string(kDataPort)));
         doc.SetString(u"1", u"Serial", u"001001");
         doc.SetString(u"1", u"show", u"1");
-        ProfileFile sealed = doc;
-        sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
-        const auto folder = m_dir.path() / "Veltrix" / "Hygrolog";
-        std::filesystem::create_directories(folder);
-        WriteFile(folder / "Settings.ini", sealed.Serialize());
+        test::WriteSealedSettings(m_dir.path(), doc);
     }
 
     // Before the station, so that the simulator hears the CONNECT of the start-up.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 
 namespace hygro {
@@ -17,19 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFile;
+using test::At;
 using test::TempDir;
 using test::WriteFile;
 
-SystemTime At(int year, int month, int day, int hour, int minute, int second) {
-    SystemTime t;
-    t.wYear = static_cast<std::uint16_t>(year);
-    t.wMonth = static_cast<std::uint16_t>(month);
-    t.wDay = static_cast<std::uint16_t>(day);
-    t.wHour = static_cast<std::uint16_t>(hour);
-    t.wMinute = static_cast<std::uint16_t>(minute);
-    t.wSecond = static_cast<std::uint16_t>(second);
-    return t;
-}
 
 bool SameTime(const SystemTime& a, const SystemTime& b) {
     return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay && a.wHour == b.wHour &&

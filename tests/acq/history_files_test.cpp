@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "util/file_opt.h"
 
@@ -19,19 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFile;
+using test::At;
 using test::TempDir;
 using test::WriteFile;
 
-SystemTime At(int year, int month, int day, int hour, int minute, int second) {
-    SystemTime t;
-    t.wYear = static_cast<std::uint16_t>(year);
-    t.wMonth = static_cast<std::uint16_t>(month);
-    t.wDay = static_cast<std::uint16_t>(day);
-    t.wHour = static_cast<std::uint16_t>(hour);
-    t.wMinute = static_cast<std::uint16_t>(minute);
-    t.wSecond = static_cast<std::uint16_t>(second);
-    return t;
-}
 
 std::string Record(int minute, int second, std::string_view reading) {
     char stamp[16];

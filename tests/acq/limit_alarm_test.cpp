@@ -5,8 +5,8 @@
 
 #include "acq/acquisition.h"
 #include "app/app_core.h"
-#include "settings/md5.h"
 #include "settings/profile_file.h"
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "util/text.h"
 
@@ -36,10 +36,7 @@ class LimitAlarm : public ::testing::Test {
         doc.SetString(u"1", u"HMax", u"95.0");
         doc.SetString(u"1", u"HMin", u"60.0");
         doc.SetString(u"AlarmMail", u"SmtpServer", u"mail.example.org");
-        ProfileFile sealed = doc;
-        sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
-        std::filesystem::create_directories(m_dir.path() / "Veltrix" / "Hygrolog");
-        test::WriteFile(m_dir.path() / "Veltrix" / "Hygrolog" / "Settings.ini", sealed.Serialize());
+        test::WriteSealedSettings(m_dir.path(), doc);
         ASSERT_EQ(m_app.InitGlobalValue(m_dir.path()), 1);
         m_app.Database().InitAllDB();
         m_app.AddValueToDB();

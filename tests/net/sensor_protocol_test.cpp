@@ -13,8 +13,8 @@
 #include "app/app_core.h"
 #include "net_test_support.h"
 #include "support/simulator.h"
-#include "settings/md5.h"
 #include "settings/profile_file.h"
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "util/message_box.h"
 #include "util/text.h"
@@ -69,11 +69,7 @@ class Station : public NetTest {
             std::snprintf(serial, sizeof serial, "%06d", sensors[i].serial);
             doc.SetString(section, u"Serial", ToUtf16(serial));
         }
-        ProfileFile sealed = doc;
-        sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
-        const auto folder = m_dir.path() / "Veltrix" / "Hygrolog";
-        std::filesystem::create_directories(folder);
-        WriteFile(folder / "Settings.ini", sealed.Serialize());
+        test::WriteSealedSettings(m_dir.path(), doc);
     }
 
     void Start(const char* mode, const std::vector<Sensor>& sensors = {{"Lab", kLab, 999}, {"!XXX3", kFound, 3}},

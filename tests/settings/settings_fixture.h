@@ -9,6 +9,7 @@
 #include "settings/global_member.h"
 #include "settings/md5.h"
 #include "settings/profile_file.h"
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "util/message_box.h"
 #include "util/text.h"
@@ -30,9 +31,7 @@ class SettingsFixture : public ::testing::Test {
 
     // Writes a settings file as another writer would, sealed with a valid checksum.
     void WriteSealed(const ProfileFile& doc) {
-        ProfileFile sealed = doc;
-        sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
-        WriteRaw(sealed.Serialize());
+        WriteRaw(SealedSettingsBytes(doc));
     }
     void WriteRaw(const std::string& bytes) {
         std::filesystem::create_directories(Folder());

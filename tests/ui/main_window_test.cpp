@@ -10,9 +10,9 @@
 
 #include "app/app_core.h"
 #include "db/db_lock.h"
-#include "settings/md5.h"
 #include "settings/profile_file.h"
 #include "support/netns.h"
+#include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "ui/main_area.h"
 #include "ui/sensor_views.h"
@@ -54,11 +54,7 @@ class MainWindowTest : public ::testing::Test {
             doc.SetString(sec, u"DeviceIPandPort", ToUtf16("198.18.0." + std::to_string(i + 2) + ":50200"));
         }
         if (m_tableView) doc.SetString(u"View", u"mode", u"table");
-        ProfileFile sealed = doc;
-        sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
-        const auto folder = m_dir.path() / "Veltrix" / "Hygrolog";
-        std::filesystem::create_directories(folder);
-        test::WriteFile(folder / "Settings.ini", sealed.Serialize());
+        test::WriteSealedSettings(m_dir.path(), doc);
 
         m_app = std::make_unique<CAppForNimbo1App>();
         ASSERT_EQ(m_app->InitGlobalValue(m_dir.path()), 1);

@@ -1,0 +1,40 @@
+// Files a test lays out the way the station would have written them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "settings/md5.h"
+#include "settings/profile_file.h"
+#include "support/temp_dir.h"
+#include "util/local_time.h"
+#include "util/text.h"
+
+namespace hygro::test {
+
+// doc sealed with the checksum the station's start-up check accepts.
+inline std::string SealedSettingsBytes(const ProfileFile& doc) {
+    ProfileFile sealed = doc;
+    sealed.SetString(u"md5", u"v", ToUtf16(MD5::HexDigest(doc.Serialize())));
+    return sealed.Serialize();
+}
+
+// Writes <base>/Veltrix/Hygrolog/Settings.ini from doc, sealed.
+inline void WriteSealedSettings(const std::filesystem::path& base, const ProfileFile& doc) {
+    const auto folder = base / "Veltrix" / "Hygrolog";
+    std::filesystem::create_directories(folder);
+    WriteFile(folder / "Settings.ini", SealedSettingsBytes(doc));
+}
+
+inline SystemTime At(int year, int month, int day, int hour, int minute, int second) {
+    SystemTime t;
+    t.wYear = static_cast<std::uint16_t>(year);
+    t.wMonth = static_cast<std::uint16_t>(month);
+    t.wDay = static_cast<std::uint16_t>(day);
+    t.wHour = static_cast<std::uint16_t>(hour);
+    t.wMinute = static_cast<std::uint16_t>(minute);
+    t.wSecond = static_cast<std::uint16_t>(second);
+    return t;
+}
+
+} // namespace hygro::test
