@@ -9,17 +9,13 @@
 
 #include "acq/history_files.h"
 #include "util/file_opt.h"
+#include "bench_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path BenchDir(const char* tag) {
-    auto dir = fs::temp_directory_path() / (std::string("hygro-bench-") + tag + "-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+using hygro::bench::BenchDir;
 
 constexpr std::string_view kReading = "03 +45.6,+23.4\r\n";
 

@@ -104,13 +104,15 @@ INI
   seal_profile "$data/Settings.ini"
 fi
 
+# The office reads warmer and damper than its limits (70 %, 28 ℃), so its alarm shows.
 nsenter -t "$HYGRO_SIM_NETNS_PID" -n "$SIM" --count 4 --quiet \
-  --fixed 1001=85.0,4.0 --fixed 1003=72.5,24.0 > /dev/null &
+  --fixed 1001=85.0,4.0 --fixed 1003=72.5,24.0 --fixed 1004=74.0,29.5 > /dev/null &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
 
 echo "Hygrolog demo: 4 simulated sensors, readings every 10 s."
 echo "  history: $data/<sensor folder>/<year>/<month>/<day>/<hour>.cvs"
+echo "  alarms:  $data/Office/Alarm.txt (the Office sensor is outside its limits)"
 echo "  log:     $data/Log"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
   xvfb-run -a "$BIN"

@@ -8,6 +8,7 @@
 
 #include "acq/alarm_file.h"
 #include "acq/history_files.h"
+#include "acq/sensor_alarms.h"
 #include "app/app_core.h"
 #include "util/file_opt.h"
 #include "util/kx_log.h"
@@ -388,16 +389,7 @@ void CAcquisition::SaveWiFiSensorData(int index, const char* buffer, int /*len*/
         // Appends run here with the database lock held; clearings take the same lock, so the
         // two never overlap on the file.
         const AlarmAppendResult added = AddSensorAlarmDataToFile(folder / "Alarm.txt", poll, h, t);
-        if (added.newSeenTime) {
-            const SystemTime& seen = *added.newSeenTime;
-            CRow_DB_WiFiSensor* devRow = dev->GetRow(index);
-            devRow->SetValue(dev, "AlarmYear2", static_cast<int>(seen.wYear));
-            devRow->SetValue(dev, "AlarmMonth2", static_cast<int>(seen.wMonth));
-            devRow->SetValue(dev, "AlarmDay2", static_cast<int>(seen.wDay));
-            devRow->SetValue(dev, "AlarmHour2", static_cast<int>(seen.wHour));
-            devRow->SetValue(dev, "AlarmMinute2", static_cast<int>(seen.wMinute));
-            devRow->SetValue(dev, "AlarmSecond2", static_cast<int>(seen.wSecond));
-        }
+        if (added.newSeenTime) SetSeenTime(db, index, *added.newSeenTime);
         if (!m_app.Settings().GetAlarmMailInfo().smtpServer.empty()) m_events->SendAlarmMail(index, poll, h, t);
     }
     m_events->CheckLimits(index, h, t, hMax, hMin, tMax, tMin, poll);

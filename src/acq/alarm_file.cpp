@@ -15,6 +15,7 @@
 
 #include "acq/history_files.h"
 #include "util/file_opt.h"
+#include "util/kx_log.h"
 
 namespace hygro {
 
@@ -216,6 +217,13 @@ bool Rewrite(int fd, const std::vector<std::string_view>& records) {
     return WriteAt(fd, 0, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0;
 }
 
+// A file that is not what the writer leaves behind is worth a line in the log: someone
+// or something else wrote to it.
+void LogDamaged(const fs::path& path, const char* action, std::size_t records) {
+    AddLogInfo("Alarm file damaged, " + std::string(action) + " " + std::to_string(records) +
+               " records: " + path.string());
+}
+
 AlarmAppendResult AppendToIntact(int fd, std::size_t count, const std::string& record) {
     AlarmAppendResult result;
     if (count < static_cast<std::size_t>(kMaxAlarmRecords)) {
@@ -253,7 +261,10 @@ LimitBreaches CheckSensorLimits(double h, double t, double hMax, double hMin, do
 AlarmAppendResult AddSensorAlarmDataToFile(const fs::path& alarmFile, const SystemTime& poll, double h, double t) {
     bool created = false;
     UniqueFd fd = OpenForUpdate(alarmFile, true, created);
-    if (!fd.ok()) return {};
+    if (!fd.ok()) {
+        AddLogInfo("Alarm file can't open: " + alarmFile.string());
+        return {};
+    }
     const std::string record = Record(poll, h, t);
     const std::size_t size = FileSize(fd.get());
     if (const auto count = IntactCount(fd.get(), size)) return AppendToIntact(fd.get(), *count, record);
@@ -268,6 +279,7 @@ AlarmAppendResult AddSensorAlarmDataToFile(const fs::path& alarmFile, const Syst
         result.newSeenTime = RecordTime(records.front().data());
     }
     result.written = Rewrite(fd.get(), records);
+    if (!created) LogDamaged(alarmFile, "rewritten with", records.size());
     return result;
 }
 
@@ -286,6 +298,7 @@ int CheckWiFiSensorAlarm(const fs::path& alarmFile, const SystemTime& seen) {
     if (!newest) {
         const std::string data = ReadTail(fd.get(), size);
         const auto records = FindRecords(data);
+        LogDamaged(alarmFile, "state from", records.size());
         if (records.empty()) return 0;
         newest = RecordTime(records.back().data());
     }
@@ -300,8 +313,11 @@ int ClearAlarm(const fs::path& alarmFile, const SystemTime& clearTime) {
         WriteAt(fd.get(), 0, Head(0));
         return 0;
     }
-    const std::string data = ReadTail(fd.get(), FileSize(fd.get()));
+    const std::size_t size = FileSize(fd.get());
+    const bool intact = IntactCount(fd.get(), size).has_value();
+    const std::string data = ReadTail(fd.get(), size);
     std::vector<std::string_view> records = FindRecords(data);
+    if (!intact) LogDamaged(alarmFile, "cleared from", records.size());
     const auto firstLater = std::find_if(records.begin(), records.end(), [&](std::string_view r) {
         return CompareTimes(RecordTime(r.data()), clearTime) > 0;
     });
@@ -316,8 +332,11 @@ std::vector<AlarmRecord> ReadAlarmRecords(const fs::path& alarmFile) {
     std::vector<AlarmRecord> out;
     UniqueFd fd = OpenRegular(alarmFile, O_RDONLY);
     if (!fd.ok()) return out;
-    const std::string data = ReadTail(fd.get(), FileSize(fd.get()));
-    for (std::string_view r : FindRecords(data))
+    const std::size_t size = FileSize(fd.get());
+    const std::string data = ReadTail(fd.get(), size);
+    const auto records = FindRecords(data);
+    if (!IntactCount(fd.get(), size)) LogDamaged(alarmFile, "listing", records.size());
+    for (std::string_view r : records)
         out.push_back({RecordTime(r.data()), RecordValue(r.data() + kHumidityOffset),
                        RecordValue(r.data() + kTemperatureOffset)});
     return out;

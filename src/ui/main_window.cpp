@@ -17,10 +17,14 @@
 
 #include "app/app_core.h"
 #include "db/db_lock.h"
+#include "db/wifi_sensor_db.h"
+#include "ui/alarm_dialogs.h"
 #include "ui/aux_windows.h"
+#include "ui/db_access.h"
 #include "ui/main_area.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
+#include "util/message_box.h"
 
 namespace hygro::ui {
 namespace {
@@ -166,6 +170,7 @@ void CAppForNimbo1Dlg::InitDialog() {
         m_table->TableUpDate(m_app.Database());
         m_tree->TreeUpDate(m_app.Database());
     }
+    connect(m_table, &SensorTable::alarmCellActivated, this, [this](int row) { OnNMDblclkList1(row); });
     connect(m_tree, &SensorTree::sensorContextMenuRequested, this,
             [this](int index, QPoint pos) { ShowSensorMenu(index, pos); });
     m_mapPane = map;
@@ -306,6 +311,34 @@ void CAppForNimbo1Dlg::AlarmRaised(int index) {
     QMetaObject::invokeMethod(this, [this, index] {
         if (m_table && index < m_table->rowCount()) m_table->SetAlarmCell(index, 2);
     });
+}
+
+void CAppForNimbo1Dlg::OnNMDblclkList1(int row) {
+    if (m_closing || ViewMode() != 1 || !m_table || row < 0 || row >= m_table->rowCount()) return;
+    int alarm = 0;
+    WithDatabaseLock(m_app.DatabaseLock(), "alarm state", [&] {
+        CTable_WiFiSensorDB* table = m_app.Database().GetTableDB();
+        if (row < table->GetRowCount()) table->GetRow(row)->GetValue("Alarm", alarm);
+    });
+    if (alarm <= 0) return;
+
+    CDlgAllErrorData dlg(m_app, this);
+    dlg.SetInfo(row);
+    dlg.exec();
+    const AlarmListOutcome outcome = dlg.Outcome();
+    int state = alarm;
+    // The outcome must not be lost: applied and saved under the lock, so an append of the
+    // receive check never interleaves with the clearing of the same file.
+    const bool applied = WithDatabaseLock(m_app.DatabaseLock(), "alarm outcome", [&] {
+        state = ApplyAlarmListOutcome(m_app.Database(), m_app.Settings().GetDataPath(), row, outcome);
+        m_app.SaveAllDev();
+        m_app.SaveMd5();
+    });
+    if (!applied) {
+        ShowMessage(std::string("The alarm could not be updated: the station is busy. Please try again."));
+        return;
+    }
+    if (row < m_table->rowCount()) m_table->SetAlarmCell(row, state);
 }
 
 void CAppForNimbo1Dlg::keyPressEvent(QKeyEvent* e) {

@@ -57,6 +57,8 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     SensorTable* Table() const { return m_table; }
     SensorTree* Tree() const { return m_tree; }
     MainArea* Area() const { return m_area; }
+    // Double click on a sensor's alarm cell: the alarm list, then its outcome applied.
+    void OnNMDblclkList1(int row);
 
   protected:
     void closeEvent(QCloseEvent* e) override;

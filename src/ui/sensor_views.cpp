@@ -18,11 +18,11 @@
 #include <string>
 
 #include "db/wifi_sensor_db.h"
+#include "ui/value_text.h"
 
 namespace hygro::ui {
 namespace {
 
-constexpr char16_t kDegreeCelsius = u'\u2103';
 constexpr char16_t kFullWidthColon = u'\uFF1A';
 
 // Families known to carry both symbols, tried before a scan of everything installed.
@@ -52,16 +52,6 @@ void SetTreeHandle(CWiFiSensorDatabase& db, int index, int handle) {
 template <typename... Tables>
 int InUseCount(const CWiFiSensorDatabase& db, const Tables*... tables) {
     return std::max(0, std::min({db.m_realCount, tables->GetRowCount()...}));
-}
-
-QString Utf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-// printf's "%.1lf", independent of the process locale (Qt sets it from the environment).
-QString Fixed1(double value) {
-    char buffer[512];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
-    if (ec != std::errc{}) return {};
-    return QString::fromLatin1(buffer, end - buffer);
 }
 
 constexpr Qt::Alignment kColumnAlignment[SensorTable::kColumnCount] = {
@@ -281,12 +271,12 @@ std::array<int, SensorTable::kColumnCount> SensorTable::ColumnWidths(int tableWi
 
 QString SensorTable::HumidityText(double humidity) {
     if (std::isnan(humidity) || humidity >= 99.9) return QStringLiteral("Error!");
-    return Fixed1(humidity) + u'%';
+    return PercentText(humidity);
 }
 
 QString SensorTable::TemperatureText(double temperature) {
     if (std::isnan(temperature) || temperature >= 80.0) return QStringLiteral("Error!");
-    return Fixed1(temperature) + QChar(kDegreeCelsius);
+    return CelsiusText(temperature);
 }
 
 QString SensorTable::StoredValueText(double value) {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "support/station_files.h"
 #include "support/temp_dir.h"
+#include "util/kx_log.h"
 
 namespace hygro {
 namespace {
@@ -289,6 +292,36 @@ TEST_F(AlarmFileTest, DamagedFileClearKeepsLaterValidRecords) {
         EXPECT_EQ(ClearAlarm(file, clear), n > 0 ? 1 : 0) << c.name;
         EXPECT_EQ(ReadFile(file), Head(n) + want) << c.name;
     }
+}
+
+TEST_F(AlarmFileTest, DamageIsLoggedByEveryAccessButNotForIntactFiles) {
+    std::vector<std::string> lines;
+    g_Log.SetTap([&](const std::string& text) { lines.push_back(text); });
+    auto damagedLines = [&] {
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string& l) { return l.rfind("Alarm file damaged", 0) == 0; });
+    };
+    fs::create_directories(file.parent_path());
+    for (const auto& c : DamageCases()) {
+        using Access = std::function<void()>;
+        const Access accesses[] = {[&] { CheckWiFiSensorAlarm(file, {}); }, [&] { ReadAlarmRecords(file); },
+                                   [&] { AddSensorAlarmDataToFile(file, Nth(60), 50.0, 20.0); },
+                                   [&] { ClearAlarm(file, {}); }};
+        for (const Access& access : accesses) {
+            WriteFile(file, c.content);
+            lines.clear();
+            access();
+            EXPECT_EQ(damagedLines(), 1) << c.name;
+        }
+    }
+    Fill(3);
+    lines.clear();
+    CheckWiFiSensorAlarm(file, {});
+    ReadAlarmRecords(file);
+    AddSensorAlarmDataToFile(file, Nth(60), 50.0, 20.0);
+    ClearAlarm(file, Nth(1));
+    EXPECT_EQ(damagedLines(), 0);
+    g_Log.SetTap({});
 }
 
 TEST_F(AlarmFileTest, GarbageSlotInConsistentFile) {

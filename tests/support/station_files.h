@@ -26,6 +26,20 @@ inline void WriteSealedSettings(const std::filesystem::path& base, const Profile
     WriteFile(folder / "Settings.ini", SealedSettingsBytes(doc));
 }
 
+// One in-use sensor, "Cold room" in folder "cold", limits 60..95 % and 0..8 ℃.
+inline ProfileFile ColdRoomSettings() {
+    ProfileFile doc;
+    doc.SetString(u"LSensor", u"Rcount", u"1");
+    doc.SetString(u"LSensor", u"Tcount", u"1");
+    doc.SetString(u"1", u"name", u"Cold room");
+    doc.SetString(u"1", u"FolderName", u"cold");
+    doc.SetString(u"1", u"HMax", u"95.0");
+    doc.SetString(u"1", u"HMin", u"60.0");
+    doc.SetString(u"1", u"TMax", u"8.0");
+    doc.SetString(u"1", u"TMin", u"0.0");
+    return doc;
+}
+
 inline SystemTime At(int year, int month, int day, int hour, int minute, int second) {
     SystemTime t;
     t.wYear = static_cast<std::uint16_t>(year);

@@ -14,6 +14,8 @@
 #include "support/netns.h"
 #include "support/station_files.h"
 #include "support/temp_dir.h"
+#include "support/widgets.h"
+#include "ui/alarm_dialogs.h"
 #include "ui/main_area.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
@@ -23,17 +25,7 @@
 namespace hygro::ui {
 namespace {
 
-// Waits (bounded) for a condition while the event loop runs.
-template <typename Pred>
-bool WaitFor(Pred pred, int ms = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
+using test::WaitFor;
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -199,6 +191,107 @@ TEST_F(MainWindowShots, RenderBothViews) {
     m_window->TableModeAction()->trigger();
     QTest::qWait(100);
     ASSERT_TRUE(m_window->grab().save(QString::fromStdString((out / "main-map.png").string())));
+}
+
+// The alarm list opened from the table's alarm cell, and what closing it does.
+class AlarmFlowTest : public MainWindowTest {
+  protected:
+    AlarmFlowTest() { m_tableView = true; }
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        // Only the readings given here set the poll time.
+        if (m_window) m_window->SetTimerFlags(0);
+    }
+    // A reading of sensor 0 below its (default) low temperature limit, stored as the
+    // receive check stores it.
+    void Breach(const SystemTime& poll) {
+        CDatabaseLock::Guard guard(m_app->DatabaseLock());
+        m_window->Acquisition().SetPollTime(poll);
+        m_window->Acquisition().SaveWiFiSensorData(0, "01 +50.0,-45.0\r\n", 16);
+    }
+    static std::string Record(int second) {
+        return "2026-12-10 10:00:" + std::string(second < 10 ? "0" : "") + std::to_string(second) +
+               " +50.0,-45.0\r\n";
+    }
+    static SystemTime At(int second) { return test::At(2026, 12, 10, 10, 0, second); }
+    std::string AlarmFile() {
+        return test::ReadFile(m_app->Settings().GetDataPath() / "S1" / "Alarm.txt");
+    }
+    QTableWidgetItem* AlarmCell() { return m_window->Table()->item(0, SensorTable::kColAlarm); }
+    bool Red() { return AlarmCell()->foreground().color() == QColor(255, 0, 0); }
+    int TableAlarm() {
+        CDatabaseLock::Guard guard(m_app->DatabaseLock());
+        int v = -1;
+        m_app->Database().GetTableDB()->GetRow(0)->GetValue("Alarm", v);
+        return v;
+    }
+    // Click and double-click sensor 0's alarm cell; `inside` runs while the list is
+    // open, then the list is closed with its close box. False when no list opened.
+    bool OpenList(const std::function<void(CDlgAllErrorData&)>& inside) {
+        bool handled = false, opened = false;
+        test::OnNextModal(
+            [&](QWidget* w) {
+                handled = true;
+                if (auto* list = qobject_cast<CDlgAllErrorData*>(w)) {
+                    opened = true;
+                    inside(*list);
+                    list->close();
+                }
+            },
+            500);
+        test::ClickCell(*m_window->Table(), 0, SensorTable::kColAlarm);
+        test::DoubleClickCell(*m_window->Table(), 0, SensorTable::kColAlarm);
+        EXPECT_TRUE(WaitFor([&] { return handled; }));
+        return opened;
+    }
+};
+
+TEST_F(AlarmFlowTest, NoAlarmOpensNothing) {
+    EXPECT_EQ(AlarmCell()->text(), "-");
+    EXPECT_FALSE(OpenList([](CDlgAllErrorData&) {}));
+}
+
+TEST_F(AlarmFlowTest, LookingAtTheListAcknowledges) {
+    Breach(At(0));
+    Breach(At(10));
+    ASSERT_TRUE(WaitFor([&] { return AlarmCell()->text() == "Alarm" && Red(); }));
+    int listed = 0;
+    EXPECT_TRUE(OpenList([&](CDlgAllErrorData& list) { listed = list.List()->model()->rowCount(); }));
+    EXPECT_EQ(listed, 2);
+    EXPECT_EQ(TableAlarm(), 1);
+    EXPECT_EQ(AlarmCell()->text(), "Alarm");
+    EXPECT_FALSE(Red());
+    EXPECT_EQ(AlarmFile(), "Count=00002\r\n" + Record(0) + Record(10));
+    EXPECT_EQ(Saved(u"1", u"AlarmSecond2"), u"10") << "saved at once";
+    EXPECT_EQ(Saved(u"1", u"AlarmYear"), u"0");
+
+    Breach(At(20)); // a new alarm is red again
+    EXPECT_TRUE(WaitFor([&] { return Red(); }));
+    EXPECT_EQ(TableAlarm(), 2);
+}
+
+TEST_F(AlarmFlowTest, ClearingEmptiesTheFile) {
+    Breach(At(0));
+    ASSERT_TRUE(WaitFor([&] { return Red(); }));
+    EXPECT_TRUE(OpenList([](CDlgAllErrorData& list) { list.OnClearAlarm(); }));
+    EXPECT_EQ(AlarmFile(), "Count=00000\r\n");
+    EXPECT_EQ(TableAlarm(), 0);
+    EXPECT_EQ(AlarmCell()->text(), "-");
+    EXPECT_EQ(Saved(u"1", u"AlarmYear"), u"2026");
+    EXPECT_EQ(Saved(u"1", u"AlarmYear2"), u"2026");
+}
+
+TEST_F(AlarmFlowTest, ARecordArrivingWhileTheListIsOpenSurvivesTheClearing) {
+    Breach(At(0));
+    ASSERT_TRUE(WaitFor([&] { return Red(); }));
+    EXPECT_TRUE(OpenList([&](CDlgAllErrorData& list) {
+        Breach(At(30));
+        list.OnClearAlarm();
+    }));
+    EXPECT_EQ(AlarmFile(), "Count=00001\r\n" + Record(30));
+    EXPECT_EQ(TableAlarm(), 2);
+    EXPECT_EQ(AlarmCell()->text(), "Alarm");
+    EXPECT_TRUE(Red());
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "db/wifi_sensor_db.h"
+#include "support/widgets.h"
 
 namespace hygro::ui {
 namespace {
@@ -267,21 +268,8 @@ class AlarmClickTest : public ViewsTest {
         QApplication::processEvents();
         QObject::connect(&m_table, &SensorTable::alarmCellActivated, [this](int row) { m_activated.push_back(row); });
     }
-    void Send(QEvent::Type type, int row, int column) {
-        const QPoint pos = m_table.visualItemRect(m_table.item(row, column)).center();
-        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-        QMouseEvent event(type, pos, m_table.viewport()->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
-        QApplication::sendEvent(m_table.viewport(), &event);
-    }
-    void Click(int row, int column) {
-        Send(QEvent::MouseButtonPress, row, column);
-        Send(QEvent::MouseButtonRelease, row, column);
-    }
-    // The second press of a double click arrives as a double-click event.
-    void DoubleClick(int row, int column) {
-        Send(QEvent::MouseButtonDblClick, row, column);
-        Send(QEvent::MouseButtonRelease, row, column);
-    }
+    void Click(int row, int column) { test::ClickCell(m_table, row, column); }
+    void DoubleClick(int row, int column) { test::DoubleClickCell(m_table, row, column); }
 
     SensorTable m_table;
     std::vector<int> m_activated;
