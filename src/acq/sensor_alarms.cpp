@@ -1,10 +1,10 @@
 #include "acq/sensor_alarms.h"
 
-#include <charconv>
-#include <string>
-
 #include "acq/alarm_file.h"
 #include "db/wifi_sensor_db.h"
+
+#include <charconv>
+#include <string>
 
 namespace hygro {
 namespace {
@@ -12,10 +12,11 @@ namespace {
 constexpr double kHumidityFloor = 0.0, kHumidityCeiling = 100.0;
 constexpr double kTemperatureFloor = -40.0, kTemperatureCeiling = 80.0;
 
-bool HasRow(CTable_WiFiSensorDB* table, int index) { return index >= 0 && index < table->GetRowCount(); }
+bool HasRow(CTable_WiFiSensorDB* table, int index) {
+    return index >= 0 && index < table->GetRowCount();
+}
 
-template <typename T>
-T Cell(CTable_WiFiSensorDB* table, int index, const char* column, T fallback = T{}) {
+template <typename T> T Cell(CTable_WiFiSensorDB* table, int index, const char* column, T fallback = T{}) {
     T v = fallback;
     if (HasRow(table, index)) table->GetRow(index)->GetValue(column, v);
     return v;
@@ -25,7 +26,8 @@ T Cell(CTable_WiFiSensorDB* table, int index, const char* column, T fallback = T
 SystemTime GetTime(CWiFiSensorDatabase& db, int index, const char* suffix) {
     CTable_WiFiSensorDB* dev = db.GetDevDB();
     auto field = [&](const char* name) {
-        return static_cast<std::uint16_t>(Cell<int>(dev, index, (std::string("Alarm") + name + suffix).c_str()));
+        return static_cast<std::uint16_t>(
+            Cell<int>(dev, index, (std::string("Alarm") + name + suffix).c_str()));
     };
     SystemTime t;
     t.wYear = field("Year");
@@ -52,7 +54,9 @@ void SetTime(CWiFiSensorDatabase& db, int index, const char* suffix, const Syste
     field("Second", t.wSecond);
 }
 
-bool Within(double v, double lo, double hi) { return v >= lo && v <= hi; }
+bool Within(double v, double lo, double hi) {
+    return v >= lo && v <= hi;
+}
 
 } // namespace
 
@@ -75,32 +79,44 @@ void SetSensorLimits(CWiFiSensorDatabase& db, int index, const SensorLimits& lim
 
 double ReadLimitText(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     // Digits or a point must follow: from_chars would also take "inf" and "nan".
     if (i >= text.size() || !((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) return 0.0;
     double v = 0.0;
-    const auto res = std::from_chars(text.data() + i, text.data() + text.size(), v, std::chars_format::general);
+    const auto res =
+        std::from_chars(text.data() + i, text.data() + text.size(), v, std::chars_format::general);
     if (res.ec != std::errc{}) return 0.0;
     return negative ? -v : v;
 }
 
 const char* LimitError(const SensorLimits& l) {
     if (!Within(l.hMax, kHumidityFloor, kHumidityCeiling)) return "Humidity's hight limit is error!";
-    if (!Within(l.hMin, kHumidityFloor, kHumidityCeiling) || l.hMin > l.hMax) return "Humidity's low limit is error!";
+    if (!Within(l.hMin, kHumidityFloor, kHumidityCeiling) || l.hMin > l.hMax)
+        return "Humidity's low limit is error!";
     if (!Within(l.tMax, kTemperatureFloor, kTemperatureCeiling)) return "Temperature's hight limit is error!";
     if (!Within(l.tMin, kTemperatureFloor, kTemperatureCeiling) || l.tMin > l.tMax)
         return "Temperature's low limit is error!";
     return nullptr;
 }
 
-SystemTime GetSeenTime(CWiFiSensorDatabase& db, int index) { return GetTime(db, index, "2"); }
-void SetSeenTime(CWiFiSensorDatabase& db, int index, const SystemTime& t) { SetTime(db, index, "2", t); }
-SystemTime GetClearTime(CWiFiSensorDatabase& db, int index) { return GetTime(db, index, ""); }
-void SetClearTime(CWiFiSensorDatabase& db, int index, const SystemTime& t) { SetTime(db, index, "", t); }
+SystemTime GetSeenTime(CWiFiSensorDatabase& db, int index) {
+    return GetTime(db, index, "2");
+}
+void SetSeenTime(CWiFiSensorDatabase& db, int index, const SystemTime& t) {
+    SetTime(db, index, "2", t);
+}
+SystemTime GetClearTime(CWiFiSensorDatabase& db, int index) {
+    return GetTime(db, index, "");
+}
+void SetClearTime(CWiFiSensorDatabase& db, int index, const SystemTime& t) {
+    SetTime(db, index, "", t);
+}
 
-std::filesystem::path AlarmFilePath(CWiFiSensorDatabase& db, const std::filesystem::path& dataPath, int index) {
+std::filesystem::path AlarmFilePath(CWiFiSensorDatabase& db, const std::filesystem::path& dataPath,
+                                    int index) {
     return dataPath / Cell<std::string>(db.GetDevDB(), index, "Folder") / "Alarm.txt";
 }
 

@@ -7,6 +7,7 @@
 #include "app/app_core.h"
 #include "app/single_instance.h"
 #include "settings/global_member.h"
+#include "mail/mail_opt.h"
 #include "ui/main_window.h"
 #include "ui/message_service.h"
 #include "ui/signal_close.h"
@@ -58,6 +59,7 @@ int main(int argc, char* argv[]) {
             hygro::ui::CloseOnTerminationSignals(&window);
             window.show();
             QApplication::exec();
+            hygro::g_MailSender.Stop();
             theApp.ShutDown();
         }
     }

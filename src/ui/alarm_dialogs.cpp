@@ -1,5 +1,13 @@
 #include "ui/alarm_dialogs.h"
 
+#include "app/app_core.h"
+#include "db/wifi_sensor_db.h"
+#include "ui/db_access.h"
+#include "ui/sensor_views.h"
+#include "ui/value_text.h"
+#include "util/kx_log.h"
+#include "util/message_box.h"
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -10,17 +18,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
-
 #include <cstdio>
 #include <string>
-
-#include "app/app_core.h"
-#include "db/wifi_sensor_db.h"
-#include "ui/db_access.h"
-#include "ui/sensor_views.h"
-#include "ui/value_text.h"
-#include "util/kx_log.h"
-#include "util/message_box.h"
 
 namespace hygro::ui {
 namespace {
@@ -37,8 +36,8 @@ bool SwallowedKey(const QKeyEvent* e) {
 
 QString TimeText(const SystemTime& t) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                  t.wSecond);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond);
     return QString::fromLatin1(buf);
 }
 
@@ -50,13 +49,14 @@ QPushButton* Button(const char* text, const char* id, QWidget* parent) {
     return b;
 }
 
-template <typename W>
-W* Named(W* w, const char* id) {
+template <typename W> W* Named(W* w, const char* id) {
     w->setObjectName(QString::fromLatin1(id));
     return w;
 }
 
-void NoHelpButton(QDialog* d) { d->setWindowFlag(Qt::WindowContextHelpButtonHint, false); }
+void NoHelpButton(QDialog* d) {
+    d->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+}
 
 } // namespace
 
@@ -69,19 +69,24 @@ void AlarmRecordModel::SetRecords(QString name, std::vector<AlarmRecord> records
     endResetModel();
 }
 
-void AlarmRecordModel::Clear() { SetRecords(m_name, {}); }
+void AlarmRecordModel::Clear() {
+    SetRecords(m_name, {});
+}
 
 int AlarmRecordModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_records.size());
 }
 
-int AlarmRecordModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kAlarmColumns; }
+int AlarmRecordModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kAlarmColumns;
+}
 
 QVariant AlarmRecordModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() < 0 || static_cast<std::size_t>(index.row()) >= m_records.size())
         return {};
     if (role == Qt::TextAlignmentRole)
-        return index.column() == kColName ? QVariant(Qt::AlignLeft | Qt::AlignVCenter) : QVariant(Qt::AlignCenter);
+        return index.column() == kColName ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
+                                          : QVariant(Qt::AlignCenter);
     if (role != Qt::DisplayRole) return {};
     const AlarmRecord& r = m_records[static_cast<std::size_t>(index.row())];
     switch (index.column()) {
@@ -113,8 +118,8 @@ CDlgSetSensorLimit::CDlgSetSensorLimit(QWidget* parent) : QDialog(parent) {
     NoHelpButton(this);
     setFont(SymbolFont(font()));
     auto* layout = new QVBoxLayout(this);
-    auto group = [&](const char* title, const char* highId, const char* lowId, QLineEdit*& high, QLineEdit*& low,
-                     const QString& unit) {
+    auto group = [&](const char* title, const char* highId, const char* lowId, QLineEdit*& high,
+                     QLineEdit*& low, const QString& unit) {
         auto* box = new QGroupBox(QString::fromLatin1(title), this);
         auto* grid = new QGridLayout(box);
         high = Named(new QLineEdit(box), highId);
@@ -140,7 +145,8 @@ CDlgSetSensorLimit::CDlgSetSensorLimit(QWidget* parent) : QDialog(parent) {
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void CDlgSetSensorLimit::SetInfo(const QString& hMax, const QString& hMin, const QString& tMax, const QString& tMin) {
+void CDlgSetSensorLimit::SetInfo(const QString& hMax, const QString& hMin, const QString& tMax,
+                                 const QString& tMin) {
     m_hMax->setText(hMax);
     m_hMin->setText(hMin);
     m_tMax->setText(tMax);
@@ -234,7 +240,8 @@ std::array<int, 4> CDlgAllErrorData::ColumnWidths(int listWidth) {
 
 void CDlgAllErrorData::UpdateColumnWidths() {
     const auto widths = ColumnWidths(m_list->width());
-    for (int c = 0; c < kAlarmColumns; ++c) m_list->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+    for (int c = 0; c < kAlarmColumns; ++c)
+        m_list->setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
 }
 
 void CDlgAllErrorData::resizeEvent(QResizeEvent* event) {
@@ -266,7 +273,8 @@ void CDlgAllErrorData::SetInfo(int nIndex) {
 }
 
 void CDlgAllErrorData::GetAlarmTime(std::uint16_t& wYear, std::uint16_t& wMonth, std::uint16_t& wDay,
-                                    std::uint16_t& wHour, std::uint16_t& wMinute, std::uint16_t& wSecond) const {
+                                    std::uint16_t& wHour, std::uint16_t& wMinute,
+                                    std::uint16_t& wSecond) const {
     wYear = m_alarmTime.wYear;
     wMonth = m_alarmTime.wMonth;
     wDay = m_alarmTime.wDay;
@@ -297,8 +305,8 @@ void CDlgAllErrorData::OnSetLimit() {
         return;
     }
     char line[160];
-    std::snprintf(line, sizeof line, "Set Limit [%d|%.1lf,%.1lf,%.1lf,%.1lf]", m_index, limits.hMax, limits.hMin,
-                  limits.tMax, limits.tMin);
+    std::snprintf(line, sizeof line, "Set Limit [%d|%.1lf,%.1lf,%.1lf,%.1lf]", m_index, limits.hMax,
+                  limits.hMin, limits.tMax, limits.tMin);
     AddLogInfo(line);
     m_limits = limits;
     ShowLimits();

@@ -21,10 +21,12 @@
 #include "ui/alarm_dialogs.h"
 #include "ui/aux_windows.h"
 #include "ui/db_access.h"
+#include "ui/mail_dialogs.h"
 #include "ui/main_area.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
 #include "util/message_box.h"
+#include "util/text.h"
 
 namespace hygro::ui {
 namespace {
@@ -116,7 +118,8 @@ void CAppForNimbo1Dlg::BuildMenus() {
     connect(m_tableAction, &QAction::triggered, this, [this] { OnSettingTable(); });
 
     QMenu* tool = menuBar()->addMenu(QStringLiteral("Tool"));
-    tool->addAction(QStringLiteral("Alarm Mail"));
+    QAction* alarmMail = tool->addAction(QStringLiteral("Alarm Mail"));
+    connect(alarmMail, &QAction::triggered, this, [this] { OnToolAlarmMail(); });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     QAction* clear = help->addAction(QStringLiteral("Clear History Data"));
@@ -201,6 +204,30 @@ void CAppForNimbo1Dlg::FirstShowAll() {
         }
     }
     ApplyViewMode();
+    g_MailSender.SetSettings(m_app.Settings().GetAlarmMailInfo());
+    g_MailSender.Start();
+}
+
+void CAppForNimbo1Dlg::OnToolAlarmMail() {
+    CGlobalMember& s = m_app.Settings();
+    const CAlarmMailInfo current = s.GetAlarmMailInfo(); // only this thread writes it
+    CDlgAlarmMail dlg(this);
+    dlg.SetInfo(current.smtpServer, current.smtpPort, current.mailTo, current.user, current.password, current.time);
+    if (dlg.exec() != QDialog::Accepted) return;
+    // No mail may start with half of the new settings.
+    g_MailSender.SetPause(1);
+    // The receive check reads the server setting under the database lock.
+    const bool stored = WithDatabaseLock(m_app.DatabaseLock(), "alarm mail settings",
+                                         [&] { s.GetAlarmMailInfo() = dlg.Info(); });
+    if (!stored) {
+        g_MailSender.SetPause(0);
+        ShowMessage(std::string("The mail settings were not changed: the station is busy. Please try again."));
+        return;
+    }
+    s.SaveAlarmMail();
+    g_MailSender.SetSettings(s.GetAlarmMailInfo());
+    g_MailSender.SetPause(0);
+    m_app.SaveMd5();
 }
 
 int CAppForNimbo1Dlg::ViewMode() const { return m_app.Settings().GetViewMode(); }
@@ -339,6 +366,16 @@ void CAppForNimbo1Dlg::OnNMDblclkList1(int row) {
         return;
     }
     if (row < m_table->rowCount()) m_table->SetAlarmCell(row, state);
+}
+
+int CAppForNimbo1Dlg::SendAlarmMail(int index, const SystemTime& poll, double h, double t) {
+    // Receive-check thread, database lock held: the name is read here.
+    if (m_app.Settings().GetAlarmMailInfo().smtpServer.empty()) return 0;
+    CTable_WiFiSensorDB* dev = m_app.Database().GetDevDB();
+    if (index < 0 || index >= dev->GetRowCount()) return 0;
+    std::string name;
+    dev->GetRow(index)->GetValue("Name", name);
+    return g_MailSender.AddMail(ToUtf16(name), poll, h, t);
 }
 
 void CAppForNimbo1Dlg::keyPressEvent(QKeyEvent* e) {

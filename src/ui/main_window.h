@@ -59,6 +59,8 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     MainArea* Area() const { return m_area; }
     // Double click on a sensor's alarm cell: the alarm list, then its outcome applied.
     void OnNMDblclkList1(int row);
+    // "Tool" > "Alarm Mail": the mail settings, accepted only after a test mail.
+    void OnToolAlarmMail();
 
   protected:
     void closeEvent(QCloseEvent* e) override;
@@ -70,6 +72,7 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     void SetDevConnectValue(int index, int connected) override;
     void RefreshTableRow(int index) override;
     void AlarmRaised(int index) override;
+    int SendAlarmMail(int index, const SystemTime& poll, double h, double t) override;
 
     // Closing flag, timers off, receive check stopped (logged once).
     void StopWork();

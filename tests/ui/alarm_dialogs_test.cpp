@@ -275,5 +275,22 @@ TEST_F(AlarmListTest, OnlyTheCloseBoxCloses) {
     EXPECT_FALSE(dlg.isVisible());
 }
 
+// Pictures for a person to look at: build/ui-shots/alarm-list.png, limit.png.
+TEST_F(AlarmListTest, RenderForAPerson) {
+    WriteAlarms(kTwoRecords);
+    const std::filesystem::path out = std::filesystem::current_path() / "ui-shots";
+    std::filesystem::create_directories(out);
+    CDlgAllErrorData dlg(m_app);
+    dlg.SetInfo(0);
+    dlg.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(dlg.grab().save(QString::fromStdString((out / "alarm-list.png").string())));
+    CDlgSetSensorLimit limit;
+    limit.SetInfo("95.0", "60.0", "8.0", "0.0");
+    limit.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(limit.grab().save(QString::fromStdString((out / "limit.png").string())));
+}
+
 } // namespace
 } // namespace hygro::ui

@@ -4,9 +4,14 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
 
 #include "app/app_core.h"
 #include "db/db_lock.h"
@@ -15,7 +20,9 @@
 #include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "support/widgets.h"
+#include "mail/mail_opt.h"
 #include "ui/alarm_dialogs.h"
+#include "ui/mail_dialogs.h"
 #include "ui/main_area.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
@@ -60,6 +67,8 @@ class MainWindowTest : public ::testing::Test {
     void TearDown() override {
         if (m_window) m_window->close();
         m_window.reset();
+        g_MailSender.Stop();
+        g_MailSender.SetTransport({});
         if (m_app) m_app->ShutDown();
         g_Log.SetTap({});
     }
@@ -292,6 +301,53 @@ TEST_F(AlarmFlowTest, ARecordArrivingWhileTheListIsOpenSurvivesTheClearing) {
     EXPECT_EQ(TableAlarm(), 2);
     EXPECT_EQ(AlarmCell()->text(), "Alarm");
     EXPECT_TRUE(Red());
+}
+
+TEST_F(AlarmFlowTest, AlarmMailSettingsTestedSavedAndUsed) {
+    std::mutex lock;
+    std::vector<PreparedMail> sent;
+    g_MailSender.SetTransport([&](const PreparedMail& mail) {
+        std::lock_guard g(lock);
+        sent.push_back(mail);
+    });
+    Breach(At(0)); // no server yet: nothing queued
+    EXPECT_EQ(g_MailSender.QueuedCount(), 0u);
+
+    QAction* item = nullptr;
+    for (QAction* a : m_window->findChildren<QAction*>())
+        if (a->text() == QStringLiteral("Alarm Mail")) item = a;
+    ASSERT_NE(item, nullptr);
+    test::OnNextModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<CDlgAlarmMail*>(w);
+        ASSERT_NE(dlg, nullptr);
+        const std::pair<const char*, const char*> fields[] = {
+            {"1131", "smtp.example.org"}, {"1135", "587"}, {"1133", "alarm@example.org"},
+            {"1134", "pw"},               {"1061", "ops@example.org"}, {"1139", "5"}};
+        for (const auto& [id, text] : fields) QTest::keyClicks(dlg->findChild<QLineEdit*>(id), text);
+        test::OnNextModal([&](QWidget* t) {
+            auto* log = qobject_cast<CDlgMailTestLog*>(t);
+            ASSERT_NE(log, nullptr);
+            ASSERT_TRUE(WaitFor([&] { return log->IsDone(); }));
+            log->close();
+        });
+        dlg->findChild<QPushButton*>("1137")->click();
+        ASSERT_TRUE(dlg->OkButton()->isEnabled());
+        dlg->OkButton()->click();
+    });
+    item->trigger();
+    EXPECT_EQ(Saved(u"AlarmMail", u"SmtpServer"), u"smtp.example.org");
+    EXPECT_EQ(Saved(u"AlarmMail", u"Time"), u"5");
+    EXPECT_EQ(g_MailSender.GetSettings().smtpServer, u"smtp.example.org");
+    EXPECT_EQ(g_MailSender.GetPause(), 0);
+
+    Breach(At(10)); // now the alarm becomes a mail line
+    ASSERT_TRUE(WaitFor([&] {
+        std::lock_guard g(lock);
+        return sent.size() == 2; // the test mail and the alarm mail
+    }));
+    std::lock_guard g(lock);
+    ASSERT_EQ(sent[1].lines.size(), 1u);
+    EXPECT_EQ(sent[1].lines[0].rfind("Cold room\xEF\xBC\x8C 2026-12-10 10:00:10", 0), 0u) << sent[1].lines[0];
 }
 
 } // namespace
