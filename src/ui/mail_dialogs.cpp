@@ -5,6 +5,7 @@
 #include "util/message_box.h"
 #include "util/text.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -52,10 +53,14 @@ CDlgMailTestLog::CDlgMailTestLog(const CAlarmMailInfo& settings, QWidget* parent
     layout->addWidget(m_text);
 
     // The SMTP dialogue of the whole process comes here while the test flag is set.
+    // The mail thread may still hold this sink when the window goes: the window is looked
+    // up on the GUI thread only, where it is destroyed.
     QPointer<CDlgMailTestLog> self(this);
     g_MailSender.RouteTraffic();
     g_MailSender.SetTestSink([self](const std::u16string& text) {
-        if (self) self->AddLogInfo(QString::fromStdU16String(text));
+        QMetaObject::invokeMethod(qApp, [self, line = QString::fromStdU16String(text)] {
+            if (self) self->AppendLine(line);
+        });
     });
     m_thread = std::jthread([this] { SendMail(); });
 }
@@ -66,13 +71,14 @@ CDlgMailTestLog::~CDlgMailTestLog() {
 }
 
 void CDlgMailTestLog::AddLogInfo(const QString& strValue) {
-    // Lines from the test thread are queued to the window's thread.
-    QMetaObject::invokeMethod(this, [this, strValue] {
-        QString line = strValue;
-        line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        if (line.endsWith(u'\n')) line.chop(1);
-        m_text->appendPlainText(line);
-    });
+    // The test thread's lines; the window outlives that thread.
+    QMetaObject::invokeMethod(this, [this, strValue] { AppendLine(strValue); });
+}
+
+void CDlgMailTestLog::AppendLine(QString line) {
+    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (line.endsWith(u'\n')) line.chop(1);
+    m_text->appendPlainText(line);
 }
 
 QString CDlgMailTestLog::Text() const {

@@ -36,6 +36,7 @@ class CDlgMailTestLog : public QDialog {
 
   private:
     void SendMail();
+    void AppendLine(QString line); // GUI thread
 
     CAlarmMailInfo m_settings;
     QPlainTextEdit* m_text = nullptr;
