@@ -55,17 +55,6 @@ std::size_t FileSize(int fd) {
     return static_cast<std::size_t>(st.st_size);
 }
 
-std::size_t ReadAt(int fd, std::size_t offset, char* out, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
 bool WriteAt(int fd, std::size_t offset, std::string_view data) {
     std::size_t done = 0;
     while (done < data.size()) {

@@ -41,17 +41,6 @@ constexpr std::size_t kMeanWidth = 5;
 constexpr std::string_view kNoMean = "+99.9";
 
 
-std::size_t ReadAt(int fd, off_t offset, char* out, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
 bool WriteAt(int fd, off_t offset, std::string_view data) {
     std::size_t done = 0;
     while (done < data.size()) {

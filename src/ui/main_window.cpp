@@ -1,5 +1,20 @@
 #include "ui/main_window.h"
 
+#include "app/app_core.h"
+#include "charts/lumo_charts.h"
+#include "db/db_lock.h"
+#include "db/wifi_sensor_db.h"
+#include "ui/alarm_dialogs.h"
+#include "ui/aux_windows.h"
+#include "ui/chart_dialogs.h"
+#include "ui/db_access.h"
+#include "ui/mail_dialogs.h"
+#include "ui/main_area.h"
+#include "ui/sensor_views.h"
+#include "util/kx_log.h"
+#include "util/message_box.h"
+#include "util/text.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,19 +29,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QWheelEvent>
-
-#include "app/app_core.h"
-#include "db/db_lock.h"
-#include "db/wifi_sensor_db.h"
-#include "ui/alarm_dialogs.h"
-#include "ui/aux_windows.h"
-#include "ui/db_access.h"
-#include "ui/mail_dialogs.h"
-#include "ui/main_area.h"
-#include "ui/sensor_views.h"
-#include "util/kx_log.h"
-#include "util/message_box.h"
-#include "util/text.h"
+#include <algorithm>
 
 namespace hygro::ui {
 namespace {
@@ -51,6 +54,28 @@ QFrame* EmptyPane(QWidget* parent, const QColor& colour) {
     pal.setColor(QPalette::Window, colour);
     f->setPalette(pal);
     return f;
+}
+
+int PollInterval(CAppForNimbo1App& app) {
+    return static_cast<int>(app.Settings().GetBaseInfo()->GetTimeForNet());
+}
+
+// In-use sensors that every table has a row for.
+int InUseCount(CWiFiSensorDatabase& db) {
+    return std::max(0,
+                    std::min({db.m_realCount, db.GetDevDB()->GetRowCount(), db.GetLumoDB()->GetRowCount()}));
+}
+
+// The show-mode period as stored.
+SystemTime ShowModePeriod(const CGlobalMember& s) {
+    SystemTime period;
+    period.wYear = s.GetShowModeHistoryYear();
+    period.wMonth = s.GetShowModeHistoryMonth();
+    period.wDay = s.GetShowModeHistoryDay();
+    period.wHour = s.GetShowModeHistoryHour();
+    period.wMinute = s.GetShowModeHistoryMinute();
+    period.wSecond = s.GetShowModeHistorySecond();
+    return period;
 }
 
 } // namespace
@@ -101,6 +126,7 @@ CAppForNimbo1Dlg::~CAppForNimbo1Dlg() = default;
 void CAppForNimbo1Dlg::BuildMenus() {
     QMenu* setting = menuBar()->addMenu(QStringLiteral("Setting"));
     m_viewActions[0] = setting->addAction(QStringLiteral("Display Mode"));
+    connect(m_viewActions[0], &QAction::triggered, this, [this] { On12(); });
     QMenu* sensor = setting->addMenu(QStringLiteral("Setting Sensor"));
     sensor->addAction(QStringLiteral("Get IP && Connection"));
     sensor->addAction(QStringLiteral("Add Sensor"));
@@ -160,12 +186,18 @@ void CAppForNimbo1Dlg::InitStatusBarCtrl() {
 void CAppForNimbo1Dlg::InitDialog() {
     CGlobalMember& settings = m_app.Settings();
     auto* map = EmptyPane(m_area, QColor(250, 250, 247));
-    auto* upper = EmptyPane(m_area, Qt::white);
-    auto* lower = EmptyPane(m_area, Qt::white);
+    auto* upper = new charts::ChartPane(HumidityAxis(), true, m_area);
+    auto* lower = new charts::ChartPane(TemperatureAxis(), true, m_area);
     upper->setObjectName(QStringLiteral("humidityChart"));
     lower->setObjectName(QStringLiteral("temperatureChart"));
+    // Titles carry "℃" and the full-width colon.
+    upper->setFont(SymbolFont(upper->font()));
+    lower->setFont(SymbolFont(lower->font()));
+    // The charts only show; they take no input.
     upper->setEnabled(false);
     lower->setEnabled(false);
+    m_charts = new charts::LumoCharts(upper, lower, this);
+    m_realTime = std::make_unique<RealTimeAxis>(PollInterval(m_app), GetLocalTime());
     m_tree = new SensorTree(m_area);
     m_table = new SensorTable(m_area);
     {
@@ -179,14 +211,18 @@ void CAppForNimbo1Dlg::InitDialog() {
     m_mapPane = map;
     m_upperPane = upper;
     m_lowerPane = lower;
+    InitLumoGraphShowMode();
+    InitLumoLine();
     m_area->SetSplitterLeft(settings.GetPictureWidth());
     m_area->onSplitterReleased = [this](int x) {
         m_app.Settings().SetPictureWidth(x);
         m_app.Settings().SavePictureWidth();
     };
     ApplyViewMode();
+    if (ViewMode() == 0) ShowAllDevLines();
 
     m_acquisition->StartTimerWorkThread();
+    connect(m_table, &SensorTable::historyButtonClicked, this, [this](int row) { OnKXTableBtnCLick(row); });
     m_pollTimer->start(1000);
     m_firstShowTimer->start(200);
     m_acquisition->StartCheckReceiveDataThread();
@@ -212,7 +248,8 @@ void CAppForNimbo1Dlg::OnToolAlarmMail() {
     CGlobalMember& s = m_app.Settings();
     const CAlarmMailInfo current = s.GetAlarmMailInfo(); // only this thread writes it
     CDlgAlarmMail dlg(this);
-    dlg.SetInfo(current.smtpServer, current.smtpPort, current.mailTo, current.user, current.password, current.time);
+    dlg.SetInfo(current.smtpServer, current.smtpPort, current.mailTo, current.user, current.password,
+                current.time);
     if (dlg.exec() != QDialog::Accepted) return;
     // No mail may start with half of the new settings.
     g_MailSender.SetPause(1);
@@ -221,7 +258,8 @@ void CAppForNimbo1Dlg::OnToolAlarmMail() {
                                          [&] { s.GetAlarmMailInfo() = dlg.Info(); });
     if (!stored) {
         g_MailSender.SetPause(0);
-        ShowMessage(std::string("The mail settings were not changed: the station is busy. Please try again."));
+        ShowMessage(
+            std::string("The mail settings were not changed: the station is busy. Please try again."));
         return;
     }
     s.SaveAlarmMail();
@@ -230,7 +268,9 @@ void CAppForNimbo1Dlg::OnToolAlarmMail() {
     m_app.SaveMd5();
 }
 
-int CAppForNimbo1Dlg::ViewMode() const { return m_app.Settings().GetViewMode(); }
+int CAppForNimbo1Dlg::ViewMode() const {
+    return m_app.Settings().GetViewMode();
+}
 
 void CAppForNimbo1Dlg::ApplyViewMode() {
     if (ViewMode() == 0)
@@ -243,7 +283,8 @@ void CAppForNimbo1Dlg::ChangeToViewModeMap() {
     QWidget* map = m_mapPane;
     QWidget* upper = m_upperPane;
     QWidget* lower = m_lowerPane;
-    for (QAction* a : m_viewActions) a->setEnabled(true);
+    for (QAction* a : m_viewActions)
+        a->setEnabled(true);
     m_mapAction->setChecked(true);
     m_tableAction->setChecked(false);
     if (m_tree) m_tree->hide();
@@ -262,7 +303,8 @@ void CAppForNimbo1Dlg::ChangeToViewModeTable() {
     QWidget* map = m_mapPane;
     QWidget* upper = m_upperPane;
     QWidget* lower = m_lowerPane;
-    for (QAction* a : m_viewActions) a->setEnabled(false);
+    for (QAction* a : m_viewActions)
+        a->setEnabled(false);
     m_mapAction->setChecked(false);
     m_tableAction->setChecked(true);
     if (map) map->hide();
@@ -278,16 +320,30 @@ void CAppForNimbo1Dlg::ChangeToViewModeTable() {
     m_area->update();
 }
 
-void CAppForNimbo1Dlg::SaveViewModeSetting() { m_app.Settings().SaveViewMode(); }
+void CAppForNimbo1Dlg::SaveViewModeSetting() {
+    m_app.Settings().SaveViewMode();
+}
 
 void CAppForNimbo1Dlg::OnSettingMap() {
-    // Both items toggle: the check mark only shows the current mode.
-    m_app.Settings().SetViewMode(ViewMode() == 0 ? 1 : 0);
+    // Both items toggle: the check mark only shows the current mode. The receive check
+    // reads the mode under the database lock.
+    const int mode = ViewMode() == 0 ? 1 : 0;
+    WithDatabaseLock(m_app.DatabaseLock(), "view mode", [&] { m_app.Settings().SetViewMode(mode); });
     ApplyViewMode();
+    if (m_charts) {
+        if (ViewMode() == 0) {
+            EnterMapViewCharts();
+        } else {
+            m_charts->ClearAll();
+            m_charts->LumoGraphInvalidate();
+        }
+    }
     SaveViewModeSetting();
 }
 
-void CAppForNimbo1Dlg::OnSettingTable() { OnSettingMap(); }
+void CAppForNimbo1Dlg::OnSettingTable() {
+    OnSettingMap();
+}
 
 void CAppForNimbo1Dlg::ShowSensorMenu(int index, const QPoint& globalPos) {
     m_menuSelectIndex = index;
@@ -320,7 +376,9 @@ void CAppForNimbo1Dlg::SetConnectLed(int, int) {
     // Shown only by the discovery dialog while it is open.
 }
 
-void CAppForNimbo1Dlg::SetTimerFlags(int enabled) { m_acquisition->SetTimerFlags(enabled); }
+void CAppForNimbo1Dlg::SetTimerFlags(int enabled) {
+    m_acquisition->SetTimerFlags(enabled);
+}
 
 void CAppForNimbo1Dlg::SetDevConnectValue(int, int) {}
 
@@ -376,6 +434,153 @@ int CAppForNimbo1Dlg::SendAlarmMail(int index, const SystemTime& poll, double h,
     std::string name;
     dev->GetRow(index)->GetValue("Name", name);
     return g_MailSender.AddMail(ToUtf16(name), poll, h, t);
+}
+
+charts::SensorCurveInfo CAppForNimbo1Dlg::CurveInfo(int index) {
+    CWiFiSensorDatabase& db = m_app.Database();
+    charts::SensorCurveInfo info;
+    std::string name;
+    int r = 0, g = 0, b = 0;
+    if (index < db.GetDevDB()->GetRowCount()) db.GetDevDB()->GetRow(index)->GetValue("Name", name);
+    if (CTable_WiFiSensorDB* lumo = db.GetLumoDB(); index < lumo->GetRowCount()) {
+        lumo->GetRow(index)->GetValue("ColorR", r);
+        lumo->GetRow(index)->GetValue("ColorG", g);
+        lumo->GetRow(index)->GetValue("ColorB", b);
+    }
+    info.name = QString::fromStdString(name);
+    info.colour = QColor(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
+    return info;
+}
+
+void CAppForNimbo1Dlg::InitLumoLine() {
+    std::vector<charts::SensorCurveInfo> sensors;
+    WithDatabaseLock(m_app.DatabaseLock(), "chart curves", [&] {
+        for (int i = 0; i < InUseCount(m_app.Database()); ++i)
+            sensors.push_back(CurveInfo(i));
+    });
+    m_charts->InitLumoLine(sensors);
+}
+
+void CAppForNimbo1Dlg::InitLumoGraphShowMode() {
+    const CGlobalMember& s = m_app.Settings();
+    const int mode = s.GetShowMode();
+    m_charts->SetXAxis(mode == kShowModeRealTime
+                           ? m_realTime->Axis()
+                           : XAxisForShowMode(mode, PollInterval(m_app), m_realTime->Start()));
+}
+
+void CAppForNimbo1Dlg::ShowDevLineToLumo(int n) {
+    int show = 0;
+    std::filesystem::path folder;
+    WithDatabaseLock(m_app.DatabaseLock(), "chart points", [&] {
+        CWiFiSensorDatabase& db = m_app.Database();
+        if (n < 0 || n >= InUseCount(db)) return;
+        db.GetLumoDB()->GetRow(n)->GetValue("Show", show);
+        std::string name;
+        db.GetDevDB()->GetRow(n)->GetValue("Folder", name);
+        folder = m_app.Settings().GetDataPath() / name;
+    });
+    if (show != 1) return;
+    const CGlobalMember& s = m_app.Settings();
+    const int mode = s.GetShowMode();
+    const SystemTime period = ShowModePeriod(s);
+    m_charts->AddPoints(n, mode == kShowModeRealTime ? LoadRealTimePoints(folder, m_realTime->Start())
+                                                     : LoadHistoryPoints(folder, mode, period));
+}
+
+void CAppForNimbo1Dlg::ShowAllDevLines() {
+    QApplication::setOverrideCursor(Qt::WaitCursor); // history files can be many
+    for (int n = 0; n < m_charts->Count(); ++n)
+        ShowDevLineToLumo(n);
+    QApplication::restoreOverrideCursor();
+    m_charts->LumoGraphInvalidate();
+}
+
+void CAppForNimbo1Dlg::EnterMapViewCharts() {
+    m_realTime = std::make_unique<RealTimeAxis>(PollInterval(m_app), GetLocalTime());
+    InitLumoGraphShowMode();
+    ShowAllDevLines();
+}
+
+void CAppForNimbo1Dlg::On12() {
+    CGlobalMember& s = m_app.Settings();
+    CDlgShowMode dlg(this);
+    SystemTime period = ShowModePeriod(s);
+    dlg.SetInfo(s.GetShowMode(), period);
+    if (dlg.exec() != QDialog::Accepted) return;
+    int mode = 0;
+    dlg.GetInfo(mode, period);
+    // The receive check reads the mode under the database lock.
+    WithDatabaseLock(m_app.DatabaseLock(), "show mode", [&] {
+        s.SetShowModeInfo(mode, period.wYear, period.wMonth, period.wDay, period.wHour, period.wMinute,
+                          period.wSecond);
+    });
+    s.SaveShowModeInfo();
+    m_charts->ClearAll();
+    InitLumoGraphShowMode();
+    ShowAllDevLines();
+}
+
+void CAppForNimbo1Dlg::OnKXTableBtnCLick(int row) {
+    QString name;
+    QColor colour;
+    std::filesystem::path folder;
+    bool known = false;
+    WithDatabaseLock(m_app.DatabaseLock(), "history window", [&] {
+        CWiFiSensorDatabase& db = m_app.Database();
+        if (row < 0 || row >= InUseCount(db)) return;
+        const charts::SensorCurveInfo info = CurveInfo(row);
+        name = info.name;
+        colour = info.colour;
+        std::string f;
+        db.GetDevDB()->GetRow(row)->GetValue("Folder", f);
+        folder = m_app.Settings().GetDataPath() / f;
+        known = true;
+    });
+    if (!known) return;
+    const SystemTime start = AddMinutes(GetLocalTime(), -4);
+    CDlgShowLumoGraphForTable dlg(this);
+    dlg.SetInfo(name, folder, colour, start.wYear, start.wMonth, start.wDay, start.wHour, start.wMinute);
+    dlg.exec();
+}
+
+void CAppForNimbo1Dlg::LumoGraphUpDate(int n, int mode) {
+    if (!m_charts || n < 0 || n >= m_charts->Count()) return;
+    int show = 0;
+    charts::SensorCurveInfo info;
+    WithDatabaseLock(m_app.DatabaseLock(), "chart update", [&] {
+        info = CurveInfo(n);
+        if (n < m_app.Database().GetLumoDB()->GetRowCount())
+            m_app.Database().GetLumoDB()->GetRow(n)->GetValue("Show", show);
+    });
+    if (show != 0 && mode == 1) {
+        m_charts->SetColour(n, info.colour);
+    } else {
+        m_charts->ClearDevLumoLine(n);
+        m_charts->SetColour(n, info.colour);
+        if (show == 1 && ViewMode() == 0) ShowDevLineToLumo(n);
+    }
+    m_charts->LumoGraphInvalidate();
+}
+
+void CAppForNimbo1Dlg::ScrollRealTime(const SystemTime& poll) {
+    QMetaObject::invokeMethod(this, [this, poll] {
+        if (!m_charts || !m_realTime || ViewMode() != 0 ||
+            m_app.Settings().GetShowMode() != kShowModeRealTime)
+            return;
+        const RealTimeAxis::Change change = m_realTime->OnReading(poll);
+        if (change.clearAll) m_charts->ClearAll();
+        if (change.clearAll || change.axisChanged) m_charts->SetXAxis(m_realTime->Axis());
+        m_charts->LumoGraphInvalidate();
+    });
+}
+
+void CAppForNimbo1Dlg::AddLivePoint(int index, const SystemTime& poll, double h, double t) {
+    QMetaObject::invokeMethod(this, [this, index, poll, h, t] {
+        if (!m_charts || m_app.Settings().GetShowMode() != kShowModeRealTime) return;
+        m_charts->AddPoints(index, LivePoints(poll, h, t));
+        m_charts->LumoGraphInvalidate();
+    });
 }
 
 void CAppForNimbo1Dlg::keyPressEvent(QKeyEvent* e) {

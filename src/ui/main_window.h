@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "acq/acquisition.h"
+#include "charts/chart_data.h"
 
 class QAction;
 class QLabel;
@@ -18,6 +19,12 @@ class QTimer;
 namespace hygro {
 class CAppForNimbo1App;
 }
+
+namespace hygro::charts {
+class ChartPane;
+class LumoCharts;
+struct SensorCurveInfo;
+} // namespace hygro::charts
 
 namespace hygro::ui {
 
@@ -61,6 +68,14 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     void OnNMDblclkList1(int row);
     // "Tool" > "Alarm Mail": the mail settings, accepted only after a test mail.
     void OnToolAlarmMail();
+    // "Setting" > "Display Mode": the show-mode dialog, then the charts rebuilt.
+    void On12();
+    // A table row's "-" button: that sensor's last five minutes.
+    void OnKXTableBtnCLick(int row);
+    // After sensor n was edited: mode 1 recolours only; otherwise the curves are reloaded.
+    void LumoGraphUpDate(int n, int mode);
+    charts::LumoCharts* Charts() const { return m_charts; }
+    const RealTimeAxis* RealTime() const { return m_realTime.get(); }
 
   protected:
     void closeEvent(QCloseEvent* e) override;
@@ -71,6 +86,8 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     // AcquisitionEvents, called on the receive-check thread.
     void SetDevConnectValue(int index, int connected) override;
     void RefreshTableRow(int index) override;
+    void ScrollRealTime(const SystemTime& poll) override;
+    void AddLivePoint(int index, const SystemTime& poll, double h, double t) override;
     void AlarmRaised(int index) override;
     int SendAlarmMail(int index, const SystemTime& poll, double h, double t) override;
 
@@ -84,14 +101,24 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     void ApplyViewMode();
     void SaveViewModeSetting();
     void ShowSensorMenu(int index, const QPoint& globalPos);
+    // Charts: the per-sensor curves, the x axes of the show mode, a sensor's points.
+    charts::SensorCurveInfo CurveInfo(int index);
+    void InitLumoLine();
+    void InitLumoGraphShowMode();
+    void ShowDevLineToLumo(int n);
+    void ShowAllDevLines();
+    // Map view entered: chart start = now, axes rebuilt, shown sensors loaded.
+    void EnterMapViewCharts();
 
     CAppForNimbo1App& m_app;
     std::unique_ptr<CAcquisition> m_acquisition;
     MainArea* m_area = nullptr;
-    // The map and chart panes (empty until their steps land); owned by m_area.
+    // The map pane (empty until its step lands) and the chart panes; owned by m_area.
     QWidget* m_mapPane = nullptr;
-    QWidget* m_upperPane = nullptr;
-    QWidget* m_lowerPane = nullptr;
+    charts::ChartPane* m_upperPane = nullptr;
+    charts::ChartPane* m_lowerPane = nullptr;
+    charts::LumoCharts* m_charts = nullptr;  // child QObject
+    std::unique_ptr<RealTimeAxis> m_realTime; // GUI thread
     SensorTree* m_tree = nullptr;
     SensorTable* m_table = nullptr;
     QLabel* m_rxLight = nullptr;

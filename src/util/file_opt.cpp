@@ -58,6 +58,17 @@ UniqueFd OpenRegular(const fs::path& path, int flags, unsigned mode) {
     return fd;
 }
 
+std::size_t ReadAt(int fd, std::uint64_t offset, char* out, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 int CKxFileOpt::CreateUnicodeFile_FileOpt(const fs::path& name) {
     return CreateWithContent(name, kBom, sizeof kBom);
 }

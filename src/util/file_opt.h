@@ -32,6 +32,10 @@ class UniqueFd {
 // a FIFO or device put in a file's place can never stall a worker thread.
 UniqueFd OpenRegular(const fs::path& path, int flags, unsigned mode = 0);
 
+// Reads up to size bytes at offset (retrying short reads); returns how many were read,
+// fewer only at the end of the file or on an error.
+std::size_t ReadAt(int fd, std::uint64_t offset, char* out, std::size_t size);
+
 class CKxFileOpt {
   public:
     static int CreateUnicodeFile_FileOpt(const fs::path& name);

@@ -19,4 +19,8 @@ struct SystemTime {
 // The wall clock in the local time zone (localtime_r).
 SystemTime GetLocalTime();
 
+// t moved by whole minutes in local calendar arithmetic (across hours, days, months,
+// years); seconds and milliseconds become 0.
+SystemTime AddMinutes(const SystemTime& t, int minutes);
+
 } // namespace hygro

@@ -7,6 +7,7 @@
 #include "settings/md5.h"
 #include "settings/profile_file.h"
 #include "support/temp_dir.h"
+#include "support/times.h"
 #include "util/local_time.h"
 #include "util/text.h"
 
@@ -38,17 +39,6 @@ inline ProfileFile ColdRoomSettings() {
     doc.SetString(u"1", u"TMax", u"8.0");
     doc.SetString(u"1", u"TMin", u"0.0");
     return doc;
-}
-
-inline SystemTime At(int year, int month, int day, int hour, int minute, int second) {
-    SystemTime t;
-    t.wYear = static_cast<std::uint16_t>(year);
-    t.wMonth = static_cast<std::uint16_t>(month);
-    t.wDay = static_cast<std::uint16_t>(day);
-    t.wHour = static_cast<std::uint16_t>(hour);
-    t.wMinute = static_cast<std::uint16_t>(minute);
-    t.wSecond = static_cast<std::uint16_t>(second);
-    return t;
 }
 
 } // namespace hygro::test

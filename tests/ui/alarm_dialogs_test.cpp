@@ -15,6 +15,7 @@
 #include "app/app_core.h"
 #include "db/wifi_sensor_db.h"
 #include "settings/profile_file.h"
+#include "support/messages.h"
 #include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "support/widgets.h"
@@ -35,21 +36,7 @@ void Type(QWidget* parent, const char* id, const QString& text) {
 
 void Press(QWidget* parent, const char* id) { parent->findChild<QPushButton*>(QString::fromLatin1(id))->click(); }
 
-// Records every message instead of showing a box.
-class MessageLog {
-  public:
-    MessageLog() {
-        m_previous = SetMessageHandler([this](const std::u16string& text, MsgButtons) {
-            texts.push_back(QString::fromStdU16String(text));
-            return MsgAnswer::Ok;
-        });
-    }
-    ~MessageLog() { SetMessageHandler(m_previous); }
-    std::vector<QString> texts;
-
-  private:
-    MessageHandler m_previous;
-};
+using hygro::test::MessageLog;
 
 void SendKey(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     QKeyEvent press(QEvent::KeyPress, key, mods);

@@ -1,33 +1,37 @@
-#include "ui/main_window.h"
-
-#include <QAction>
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <mutex>
-#include <vector>
-
 #include "app/app_core.h"
+#include "charts/lumo_charts.h"
 #include "db/db_lock.h"
+#include "mail/mail_opt.h"
 #include "settings/profile_file.h"
 #include "support/netns.h"
 #include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "support/widgets.h"
-#include "mail/mail_opt.h"
 #include "ui/alarm_dialogs.h"
+#include "ui/chart_dialogs.h"
 #include "ui/mail_dialogs.h"
 #include "ui/main_area.h"
+#include "ui/main_window.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
 #include "util/message_box.h"
 #include "util/text.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimeEdit>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <vector>
 
 namespace hygro::ui {
 namespace {
@@ -94,12 +98,14 @@ class MainWindowTest : public ::testing::Test {
 
 TEST_F(MainWindowTest, BothViewItemsToggleAndGrayTheMapItems) {
     EXPECT_EQ(m_window->ViewMode(), 0);
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(m_window->ViewDependentAction(i)->isEnabled());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(m_window->ViewDependentAction(i)->isEnabled());
     EXPECT_TRUE(m_window->MapModeAction()->isChecked());
 
     m_window->MapModeAction()->trigger(); // "Map" while in map view switches to the table
     EXPECT_EQ(m_window->ViewMode(), 1);
-    for (int i = 0; i < 3; ++i) EXPECT_FALSE(m_window->ViewDependentAction(i)->isEnabled());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(m_window->ViewDependentAction(i)->isEnabled());
     EXPECT_TRUE(m_window->TableModeAction()->isChecked());
     EXPECT_FALSE(m_window->MapModeAction()->isChecked());
     EXPECT_TRUE(m_window->Table()->isVisible());
@@ -128,7 +134,8 @@ TEST_F(MainWindowTest, ALightGoesOffHalfASecondAfterTheFirstEventOfABurst) {
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeDoNotClose) {
-    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(m_window.get(), Qt::Key(key));
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+        QTest::keyClick(m_window.get(), Qt::Key(key));
     QTest::qWait(50);
     EXPECT_TRUE(m_window->isVisible());
 }
@@ -167,7 +174,8 @@ TEST_F(MainWindowTest, ClearHistoryDataStopsPollingDeletesAndEndsWithoutSaving) 
     ASSERT_NE(clear, nullptr);
     std::vector<std::string> lines;
     g_Log.SetTap([&](const std::string& l) { lines.push_back(l); });
-    MessageHandler previous = SetMessageHandler([](const std::u16string&, MsgButtons) { return MsgAnswer::Yes; });
+    MessageHandler previous =
+        SetMessageHandler([](const std::u16string&, MsgButtons) { return MsgAnswer::Yes; });
     clear->trigger();
     SetMessageHandler(previous);
     g_Log.SetTap({});
@@ -223,9 +231,7 @@ class AlarmFlowTest : public MainWindowTest {
                " +50.0,-45.0\r\n";
     }
     static SystemTime At(int second) { return test::At(2026, 12, 10, 10, 0, second); }
-    std::string AlarmFile() {
-        return test::ReadFile(m_app->Settings().GetDataPath() / "S1" / "Alarm.txt");
-    }
+    std::string AlarmFile() { return test::ReadFile(m_app->Settings().GetDataPath() / "S1" / "Alarm.txt"); }
     QTableWidgetItem* AlarmCell() { return m_window->Table()->item(0, SensorTable::kColAlarm); }
     bool Red() { return AlarmCell()->foreground().color() == QColor(255, 0, 0); }
     int TableAlarm() {
@@ -320,10 +326,11 @@ TEST_F(AlarmFlowTest, AlarmMailSettingsTestedSavedAndUsed) {
     test::OnNextModal([&](QWidget* w) {
         auto* dlg = qobject_cast<CDlgAlarmMail*>(w);
         ASSERT_NE(dlg, nullptr);
-        const std::pair<const char*, const char*> fields[] = {
-            {"1131", "smtp.example.org"}, {"1135", "587"}, {"1133", "alarm@example.org"},
-            {"1134", "pw"},               {"1061", "ops@example.org"}, {"1139", "5"}};
-        for (const auto& [id, text] : fields) QTest::keyClicks(dlg->findChild<QLineEdit*>(id), text);
+        const std::pair<const char*, const char*> fields[] = {{"1131", "smtp.example.org"},  {"1135", "587"},
+                                                              {"1133", "alarm@example.org"}, {"1134", "pw"},
+                                                              {"1061", "ops@example.org"},   {"1139", "5"}};
+        for (const auto& [id, text] : fields)
+            QTest::keyClicks(dlg->findChild<QLineEdit*>(id), text);
         test::OnNextModal([&](QWidget* t) {
             auto* log = qobject_cast<CDlgMailTestLog*>(t);
             ASSERT_NE(log, nullptr);
@@ -348,6 +355,94 @@ TEST_F(AlarmFlowTest, AlarmMailSettingsTestedSavedAndUsed) {
     std::lock_guard g(lock);
     ASSERT_EQ(sent[1].lines.size(), 1u);
     EXPECT_EQ(sent[1].lines[0].rfind("Cold room\xEF\xBC\x8C 2026-12-10 10:00:10", 0), 0u) << sent[1].lines[0];
+}
+
+// The charts of the map view and the table's history window, fed as the receive check
+// feeds them.
+class ChartFlowTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        if (m_window) m_window->SetTimerFlags(0);
+    }
+    void Store(int index, const SystemTime& poll, const char* reading) {
+        CDatabaseLock::Guard guard(m_app->DatabaseLock());
+        m_window->Acquisition().SetPollTime(poll);
+        m_window->Acquisition().SaveWiFiSensorData(index, reading, 16);
+    }
+    SensorPoints Points(int index) { return m_window->Charts()->Points(index); }
+};
+
+TEST_F(ChartFlowTest, LiveReadingsBecomePointsAndTableViewClearsThem) {
+    ASSERT_NE(m_window->Charts(), nullptr);
+    EXPECT_EQ(m_window->Charts()->Count(), 4);
+    SystemTime now = GetLocalTime();
+    now.wMilliseconds = 0;
+    Store(0, now, "01 +45.5,+21.0\r\n");
+    Store(1, now, "02 +99.9,+22.0\r\n"); // an invalid humidity gives no point
+    ASSERT_TRUE(WaitFor([&] { return Points(1).temperature.size() == 1; }));
+    const double x = TimeOfDayX(now.wHour, now.wMinute, now.wSecond);
+    EXPECT_EQ(Points(0).humidity, (std::vector<ChartPoint>{{x, 45.5}}));
+    EXPECT_EQ(Points(0).temperature, (std::vector<ChartPoint>{{x, 21.0}}));
+    EXPECT_TRUE(Points(1).humidity.empty());
+    const XAxisSpec axis = m_window->Charts()->HumidityPane()->XAxis();
+    EXPECT_TRUE(axis.dateAxis);
+    EXPECT_LE(axis.min, x + 1e-9);
+    EXPECT_GE(axis.max, x - 1e-9);
+
+    m_window->MapModeAction()->trigger(); // to table view: the lists are emptied
+    EXPECT_TRUE(Points(0).humidity.empty());
+    m_window->TableModeAction()->trigger(); // back: the hour file's points are loaded
+    EXPECT_EQ(Points(0).humidity.size(), 1u);
+}
+
+TEST_F(ChartFlowTest, DisplayModeOneDayShowsTheHourMeans) {
+    SystemTime now = GetLocalTime();
+    Store(0, now, "01 +40.0,+20.0\r\n");
+    Store(0, now, "01 +50.0,+22.0\r\n");
+    test::OnNextModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<CDlgShowMode*>(w);
+        ASSERT_NE(dlg, nullptr);
+        dlg->findChild<QRadioButton*>("1020")->click();
+        dlg->findChild<QComboBox*>("1021")->setCurrentIndex(1); // "1 day"
+        dlg->findChild<QDateEdit*>("1022")->setDate(QDate(now.wYear, now.wMonth, now.wDay));
+        dlg->findChild<QTimeEdit*>("1023")->setTime(QTime(0, 0));
+        dlg->OnOK();
+    });
+    m_window->ViewDependentAction(0)->trigger();
+    EXPECT_EQ(m_app->Settings().GetShowMode(), 2);
+    EXPECT_EQ(m_window->Charts()->HumidityPane()->XAxis().title, "Time(unit:1 Hour)");
+    EXPECT_EQ(Points(0).humidity, (std::vector<ChartPoint>{{double(now.wHour), 45.0}}));
+    EXPECT_EQ(Points(0).temperature, (std::vector<ChartPoint>{{double(now.wHour), 21.0}}));
+
+    // A history mode takes no live points.
+    Store(0, now, "01 +60.0,+25.0\r\n");
+    QTest::qWait(50);
+    EXPECT_EQ(Points(0).humidity.size(), 1u);
+}
+
+class TableChartTest : public ChartFlowTest {
+  protected:
+    TableChartTest() { m_tableView = true; }
+};
+
+TEST_F(TableChartTest, RowButtonOpensTheSensorsLastFiveMinutes) {
+    SystemTime now = GetLocalTime();
+    Store(2, now, "03 +55.0,+18.5\r\n");
+    QString title;
+    int points = -1;
+    test::OnNextModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<CDlgShowLumoGraphForTable*>(w);
+        ASSERT_NE(dlg, nullptr);
+        title = dlg->windowTitle();
+        points = dlg->HumidityPane()->graphCount() > 0 ? dlg->HumidityPane()->graph(0)->dataCount() : -1;
+        dlg->close();
+    });
+    auto* button = qobject_cast<QPushButton*>(m_window->Table()->cellWidget(2, SensorTable::kColGraph));
+    ASSERT_NE(button, nullptr);
+    button->click();
+    EXPECT_EQ(title, "Show Data - Greenhouse");
+    EXPECT_EQ(points, 1) << "the reading just stored lies in the last five minutes";
 }
 
 } // namespace
