@@ -2,6 +2,9 @@
 
 #include "app/app_core.h"
 #include "charts/lumo_charts.h"
+#include "map/map_files.h"
+#include "map/map_layout.h"
+#include "map/map_widget.h"
 #include "db/db_lock.h"
 #include "db/wifi_sensor_db.h"
 #include "ui/alarm_dialogs.h"
@@ -9,6 +12,7 @@
 #include "ui/chart_dialogs.h"
 #include "ui/db_access.h"
 #include "ui/mail_dialogs.h"
+#include "ui/map_dialogs.h"
 #include "ui/main_area.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
@@ -18,7 +22,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFrame>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -43,17 +47,6 @@ QPixmap Light(const QColor& fill) {
     p.setBrush(fill);
     p.drawEllipse(QRectF(2.5, 2.5, 11, 11));
     return pm;
-}
-
-// Panes whose contents arrive with the map and chart steps: empty, never a fake.
-QFrame* EmptyPane(QWidget* parent, const QColor& colour) {
-    auto* f = new QFrame(parent);
-    f->setFrameShape(QFrame::StyledPanel);
-    f->setAutoFillBackground(true);
-    QPalette pal = f->palette();
-    pal.setColor(QPalette::Window, colour);
-    f->setPalette(pal);
-    return f;
 }
 
 int PollInterval(CAppForNimbo1App& app) {
@@ -133,6 +126,8 @@ void CAppForNimbo1Dlg::BuildMenus() {
     QMenu* mapFile = setting->addMenu(QStringLiteral("Map File"));
     m_viewActions[1] = mapFile->addAction(QStringLiteral("Open"));
     m_viewActions[2] = mapFile->addAction(QStringLiteral("Create"));
+    connect(m_viewActions[1], &QAction::triggered, this, [this] { OnOpenamapfileOpenfile(); });
+    connect(m_viewActions[2], &QAction::triggered, this, [this] { OnOpenamapfileCreatefile(); });
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("View"));
     QMenu* mode = view->addMenu(QStringLiteral("Mode"));
@@ -185,7 +180,14 @@ void CAppForNimbo1Dlg::InitStatusBarCtrl() {
 
 void CAppForNimbo1Dlg::InitDialog() {
     CGlobalMember& settings = m_app.Settings();
-    auto* map = EmptyPane(m_area, QColor(250, 250, 247));
+    m_map = new map::CPicCtrl_WiFiSensor(m_area);
+    m_map->setFont(SymbolFont(m_map->font()));
+    QWidget* map = m_map;
+    connect(m_map, &map::CPicCtrl_WiFiSensor::released, this,
+            [this](int result, double fx, double fy, QPoint pos) { OnMapReleased(result, fx, fy, pos); });
+    m_historyMap = new CDlgShowSdz(this);
+    m_historyMap->hide();
+    CreateBMPMem();
     auto* upper = new charts::ChartPane(HumidityAxis(), true, m_area);
     auto* lower = new charts::ChartPane(TemperatureAxis(), true, m_area);
     upper->setObjectName(QStringLiteral("humidityChart"));
@@ -240,8 +242,157 @@ void CAppForNimbo1Dlg::FirstShowAll() {
         }
     }
     ApplyViewMode();
+    UpdateMapBoxes();
     g_MailSender.SetSettings(m_app.Settings().GetAlarmMailInfo());
     g_MailSender.Start();
+}
+
+void CAppForNimbo1Dlg::CreateBMPMem() {
+    m_mapPicture.clear();
+    if (m_app.Settings().GetPicturePath().empty()) {
+        m_map->LoadBuiltIn();
+        return;
+    }
+    const std::filesystem::path packed = m_app.Settings().GetDataPath() / kPackedPictureName;
+    if (!std::filesystem::exists(packed)) {
+        m_map->SetPicture({});
+        return;
+    }
+    UnpackResult unpacked = UnpackFile(packed);
+    if (!unpacked.error.empty()) ShowMessage(unpacked.error);
+    if (unpacked.bytes.empty() || m_map->AttachBmpFile(unpacked.bytes) == 0) {
+        m_map->SetPicture({});
+        return;
+    }
+    m_mapPicture = std::move(unpacked.bytes);
+}
+
+void CAppForNimbo1Dlg::UpdateMapBoxes() {
+    if (!m_map) return;
+    MapBoxes& boxes = m_map->Boxes();
+    WithDatabaseLock(m_app.DatabaseLock(), "map boxes", [&] {
+        CWiFiSensorDatabase& db = m_app.Database();
+        CTable_WiFiSensorDB* pic = db.GetPicDB();
+        const int count = std::min(InUseCount(db), pic->GetRowCount());
+        for (int i = static_cast<int>(boxes.Boxes().size()); i < count; ++i) {
+            const charts::SensorCurveInfo info = CurveInfo(i);
+            double x = 0.0, y = 0.0;
+            pic->GetRow(i)->GetValue("PosX", x);
+            pic->GetRow(i)->GetValue("PosY", y);
+            boxes.AddDev(i, info.name.toStdString(), x, y, info.colour.red(), info.colour.green(),
+                         info.colour.blue());
+        }
+    });
+    m_map->update();
+}
+
+void CAppForNimbo1Dlg::FitMapWidth(double widthPerHeight) {
+    const int mapHeight = std::max(1, m_area->height());
+    const int width = std::max(1, static_cast<int>(mapHeight * widthPerHeight));
+    m_app.Settings().SetPictureWidth(width);
+    m_app.Settings().SavePictureWidth();
+    m_area->SetSplitterLeft(width);
+    m_app.Settings().SetReadPictureMode(2);
+    m_app.Settings().SavePictureInfo();
+    m_area->DockPane();
+}
+
+void CAppForNimbo1Dlg::OnOpenamapfileOpenfile() {
+    CDlgSetPicturePath dlg(this);
+    if (dlg.exec() != QDialog::Accepted) {
+        update();
+        return;
+    }
+    const QString path = dlg.GetPath();
+    CGlobalMember& s = m_app.Settings();
+    if (path.isEmpty()) {
+        s.SetPicturePath({});
+        CreateBMPMem();
+        FitMapWidth(227.0 / 470.0);
+    } else if (IsMapFilePath(path)) {
+        if (m_historyMap->SetInfo(path)) {
+            m_historyMap->show();
+            m_historyMap->raise();
+            m_historyMap->update();
+        }
+    } else {
+        // The chosen picture is kept packed beside the settings, so the map survives the
+        // original being moved or deleted.
+        const std::filesystem::path source = path.toStdString();
+        const std::filesystem::path packed = s.GetDataPath() / kPackedPictureName;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const std::string packError = PmqFile(source, packed);
+        UnpackResult unpacked = packError.empty() ? UnpackFile(packed) : UnpackResult{};
+        QApplication::restoreOverrideCursor();
+        const std::string& error = packError.empty() ? unpacked.error : packError;
+        if (!error.empty()) {
+            ShowMessage(error);
+            return;
+        }
+        if (unpacked.bytes.empty() || m_map->AttachBmpFile(unpacked.bytes) == 0) {
+            ShowMessage(std::string("File is error!"));
+            return;
+        }
+        m_mapPicture = std::move(unpacked.bytes);
+        s.SetPicturePath(path.toStdU16String());
+        FitMapWidth(m_map->GetXDividedYValue());
+    }
+    update();
+}
+
+void CAppForNimbo1Dlg::OnOpenamapfileCreatefile() {
+    CGlobalMember& s = m_app.Settings();
+    // The map file bundles the settings as they are now.
+    s.SetLocalIp(m_app.Net().GetLocalIP());
+    s.SaveDataPath();
+    const QRect r = frameGeometry();
+    s.SaveWmdPos(r.left(), r.top(), r.width(), r.height());
+    s.SaveOtherInfo();
+    WithDatabaseLock(m_app.DatabaseLock(), "map file", [&] {
+        m_app.SaveAllDev();
+        m_app.SaveMd5();
+    });
+    const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Save map"), QString(),
+                                                        QStringLiteral("sdz(*.sdz)"));
+    if (chosen.isEmpty()) {
+        update();
+        return;
+    }
+    const std::filesystem::path target = MapFileTarget(chosen.toStdString());
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::string error = CreateMapFile(s.GetSettingsPath(), m_mapPicture, target);
+    QApplication::restoreOverrideCursor();
+    ShowMessage(error.empty() ? std::string("Success to create filie!") : error);
+    update();
+}
+
+void CAppForNimbo1Dlg::StartMoveSensor(int index) {
+    if (!m_map || index < 0 || ViewMode() != 0) return;
+    m_menuSelectIndex = index;
+    m_map->Boxes().StartMoveDev(index);
+}
+
+void CAppForNimbo1Dlg::OnMapReleased(int result, double fx, double fy, const QPoint& globalPos) {
+    if (ViewMode() != 0) return;
+    if (result >= 0) {
+        ShowSensorMenu(result, globalPos);
+    } else if (result == kHitMoveEnded) {
+        const int index = m_menuSelectIndex;
+        m_map->Boxes().UpDateDevPos(index, fx, fy);
+        // Saved at once: a moved sensor keeps its place whatever happens next.
+        WithDatabaseLock(m_app.DatabaseLock(), "sensor position", [&] {
+            CTable_WiFiSensorDB* pic = m_app.Database().GetPicDB();
+            if (index < 0 || index >= pic->GetRowCount()) return;
+            pic->GetRow(index)->SetValue(pic, "PosX", fx);
+            pic->GetRow(index)->SetValue(pic, "PosY", fy);
+            m_app.SaveAllDev();
+            m_app.SaveMd5();
+        });
+        m_map->update();
+    } else if (result == kHitPlaceOnBox) {
+        ShowMessage(std::string("Error Posion!"));
+    }
+    // kHitPlaceFree belongs to adding sensors; kHitNothing does nothing.
 }
 
 void CAppForNimbo1Dlg::OnToolAlarmMail() {
@@ -350,7 +501,9 @@ void CAppForNimbo1Dlg::ShowSensorMenu(int index, const QPoint& globalPos) {
     QMenu menu(this);
     menu.addAction(QStringLiteral("Edit"));
     menu.addAction(QStringLiteral("Delete"));
-    menu.addAction(QStringLiteral("Move"))->setEnabled(ViewMode() == 0);
+    QAction* move = menu.addAction(QStringLiteral("Move"));
+    move->setEnabled(ViewMode() == 0);
+    connect(move, &QAction::triggered, this, [this] { StartMoveSensor(m_menuSelectIndex); });
     menu.exec(globalPos);
 }
 

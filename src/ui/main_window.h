@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "acq/acquisition.h"
 #include "charts/chart_data.h"
@@ -26,8 +27,13 @@ class LumoCharts;
 struct SensorCurveInfo;
 } // namespace hygro::charts
 
+namespace hygro::map {
+class CPicCtrl_WiFiSensor;
+}
+
 namespace hygro::ui {
 
+class CDlgShowSdz;
 class MainArea;
 class SensorTree;
 class SensorTable;
@@ -75,6 +81,16 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     // After sensor n was edited: mode 1 recolours only; otherwise the curves are reloaded.
     void LumoGraphUpDate(int n, int mode);
     charts::LumoCharts* Charts() const { return m_charts; }
+    map::CPicCtrl_WiFiSensor* Map() const { return m_map; }
+    CDlgShowSdz* HistoryMap() const { return m_historyMap; }
+    // "Map File" > "Open": a picture for the map, or a map file for the history window.
+    void OnOpenamapfileOpenfile();
+    // "Map File" > "Create": the settings and the map picture bundled into a ".sdz".
+    void OnOpenamapfileCreatefile();
+    // The context menu's "Move": sensor index follows the mouse until the next release.
+    void StartMoveSensor(int index);
+    // Applies a release on the map (hit-test result, position as fractions).
+    void OnMapReleased(int result, double fx, double fy, const QPoint& globalPos);
     const RealTimeAxis* RealTime() const { return m_realTime.get(); }
 
   protected:
@@ -109,12 +125,21 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     void ShowAllDevLines();
     // Map view entered: chart start = now, axes rebuilt, shown sensors loaded.
     void EnterMapViewCharts();
+    // The live map picture at start: the built-in plan, or the packed copy of the chosen one.
+    void CreateBMPMem();
+    // Boxes for every in-use sensor from the device tables.
+    void UpdateMapBoxes();
+    // Map width from the picture's proportions (after a new picture), saved as "PWidth".
+    void FitMapWidth(double widthPerHeight);
 
     CAppForNimbo1App& m_app;
     std::unique_ptr<CAcquisition> m_acquisition;
     MainArea* m_area = nullptr;
     // The map pane (empty until its step lands) and the chart panes; owned by m_area.
     QWidget* m_mapPane = nullptr;
+    map::CPicCtrl_WiFiSensor* m_map = nullptr; // the map pane
+    CDlgShowSdz* m_historyMap = nullptr;       // hidden until a map file is opened
+    std::vector<unsigned char> m_mapPicture;   // the chosen picture's bytes; empty: built-in
     charts::ChartPane* m_upperPane = nullptr;
     charts::ChartPane* m_lowerPane = nullptr;
     charts::LumoCharts* m_charts = nullptr;  // child QObject

@@ -4,10 +4,14 @@
 #include "mail/mail_opt.h"
 #include "settings/profile_file.h"
 #include "support/netns.h"
+#include "support/messages.h"
 #include "support/station_files.h"
 #include "support/temp_dir.h"
 #include "support/widgets.h"
+#include "map/map_layout.h"
+#include "map/map_widget.h"
 #include "ui/alarm_dialogs.h"
+#include "ui/map_dialogs.h"
 #include "ui/chart_dialogs.h"
 #include "ui/mail_dialogs.h"
 #include "ui/main_area.h"
@@ -21,6 +25,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFileDialog>
+#include <QMouseEvent>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -443,6 +449,71 @@ TEST_F(TableChartTest, RowButtonOpensTheSensorsLastFiveMinutes) {
     button->click();
     EXPECT_EQ(title, "Show Data - Greenhouse");
     EXPECT_EQ(points, 1) << "the reading just stored lies in the last five minutes";
+}
+
+// The map view: boxes from the device tables, moving a sensor, map files.
+class MapFlowTest : public MainWindowTest {
+  protected:
+    void SendToMap(QEvent::Type type, QPoint pos) {
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent e(type, pos, m_window->Map()->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(m_window->Map(), &e);
+    }
+};
+
+TEST_F(MapFlowTest, SensorsAreBoxesAndAMovedOneKeepsItsPlace) {
+    map::CPicCtrl_WiFiSensor* mapPane = m_window->Map();
+    ASSERT_NE(mapPane, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return mapPane->Boxes().Boxes().size() == 4; }));
+    EXPECT_EQ(mapPane->Boxes().Boxes()[1].name, "Lab");
+    EXPECT_EQ(mapPane->Picture().size(), QSize(227, 470)) << "the built-in plan";
+
+    m_window->StartMoveSensor(1);
+    const QPoint target(mapPane->width() / 2, mapPane->height() / 4);
+    SendToMap(QEvent::MouseMove, target);
+    SendToMap(QEvent::MouseButtonPress, target);
+    SendToMap(QEvent::MouseButtonRelease, target);
+    EXPECT_EQ(mapPane->Boxes().MovingIndex(), -1);
+    const double fx = double(target.x()) / mapPane->width(), fy = double(target.y()) / mapPane->height();
+    double x = -1, y = -1;
+    {
+        CDatabaseLock::Guard guard(m_app->DatabaseLock());
+        m_app->Database().GetPicDB()->GetRow(1)->GetValue("PosX", x);
+        m_app->Database().GetPicDB()->GetRow(1)->GetValue("PosY", y);
+    }
+    EXPECT_NEAR(x, fx, 1e-9);
+    EXPECT_NEAR(y, fy, 1e-9);
+    // Saved at once: the next start finds it there.
+    EXPECT_NEAR(std::stod(ToUtf8(Saved(u"2", u"posx"))), fx, 1e-4);
+    EXPECT_NEAR(std::stod(ToUtf8(Saved(u"2", u"posy"))), fy, 1e-4);
+}
+
+TEST_F(MapFlowTest, CreateWritesAMapFileThatOpenShowsInTheHistoryWindow) {
+    test::MessageLog messages;
+    const std::filesystem::path plan = m_dir.path() / "plan";
+    test::OnNextModal([&](QWidget* w) {
+        auto* files = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(files, nullptr);
+        files->selectFile(QString::fromStdString(plan.string()));
+        QMetaObject::invokeMethod(files, "accept");
+    });
+    m_window->ViewDependentAction(2)->trigger(); // "Create"
+    EXPECT_EQ(messages.texts, std::vector<QString>{"Success to create filie!"});
+    const std::filesystem::path written = m_dir.path() / "plan.sdz";
+    ASSERT_TRUE(std::filesystem::exists(written));
+
+    test::OnNextModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<CDlgSetPicturePath*>(w);
+        ASSERT_NE(dlg, nullptr);
+        dlg->findChild<QLineEdit*>("1006")->setText(QString::fromStdString(written.string()));
+        dlg->OnOK();
+    });
+    m_window->ViewDependentAction(1)->trigger(); // "Open"
+    ASSERT_TRUE(m_window->HistoryMap()->isVisible());
+    EXPECT_EQ(m_window->HistoryMap()->windowTitle(), "History Map - plan.sdz");
+    EXPECT_EQ(m_window->HistoryMap()->View()->Boxes().Boxes().size(), 4u);
+    m_window->HistoryMap()->close();
+    EXPECT_FALSE(m_window->HistoryMap()->isVisible()) << "hidden, not destroyed";
 }
 
 } // namespace
