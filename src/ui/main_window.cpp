@@ -2,18 +2,18 @@
 
 #include "app/app_core.h"
 #include "charts/lumo_charts.h"
+#include "db/db_lock.h"
+#include "db/wifi_sensor_db.h"
 #include "map/map_files.h"
 #include "map/map_layout.h"
 #include "map/map_widget.h"
-#include "db/db_lock.h"
-#include "db/wifi_sensor_db.h"
 #include "ui/alarm_dialogs.h"
 #include "ui/aux_windows.h"
 #include "ui/chart_dialogs.h"
 #include "ui/db_access.h"
 #include "ui/mail_dialogs.h"
-#include "ui/map_dialogs.h"
 #include "ui/main_area.h"
+#include "ui/map_dialogs.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
 #include "util/message_box.h"
@@ -254,17 +254,39 @@ void CAppForNimbo1Dlg::CreateBMPMem() {
         return;
     }
     const std::filesystem::path packed = m_app.Settings().GetDataPath() / kPackedPictureName;
-    if (!std::filesystem::exists(packed)) {
-        m_map->SetPicture({});
-        return;
-    }
+    if (!std::filesystem::exists(packed) || UncompressFileToBmp(packed) != 1) m_map->SetPicture({});
+}
+
+int CAppForNimbo1Dlg::UncompressFileToBmp(const std::filesystem::path& packed) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     UnpackResult unpacked = UnpackFile(packed);
+    QApplication::restoreOverrideCursor();
     if (!unpacked.error.empty()) ShowMessage(unpacked.error);
-    if (unpacked.bytes.empty() || m_map->AttachBmpFile(unpacked.bytes) == 0) {
-        m_map->SetPicture({});
-        return;
-    }
+    if (unpacked.bytes.empty()) return 0;
+    if (m_map->AttachBmpFile(unpacked.bytes) == 0) return -1;
     m_mapPicture = std::move(unpacked.bytes);
+    return 1;
+}
+
+int CAppForNimbo1Dlg::CreateBMPMemForOpenBMP(const std::filesystem::path& picture) {
+    // The chosen picture is kept packed beside the settings, so the map survives the
+    // original being moved or deleted.
+    const std::filesystem::path packed = m_app.Settings().GetDataPath() / kPackedPictureName;
+    if (picture.empty() || !std::filesystem::exists(picture)) return 0;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::string error = PmqFile(picture, packed);
+    QApplication::restoreOverrideCursor();
+    if (!error.empty()) {
+        ShowMessage(error);
+        return 0;
+    }
+    return UncompressFileToBmp(packed);
+}
+
+void CAppForNimbo1Dlg::ClearBmpInMem() {
+    m_mapPicture.clear();
+    m_map->SetPicture({});
+    m_app.Settings().SetPicturePath({});
 }
 
 void CAppForNimbo1Dlg::UpdateMapBoxes() {
@@ -306,7 +328,7 @@ void CAppForNimbo1Dlg::OnOpenamapfileOpenfile() {
     const QString path = dlg.GetPath();
     CGlobalMember& s = m_app.Settings();
     if (path.isEmpty()) {
-        s.SetPicturePath({});
+        ClearBmpInMem();
         CreateBMPMem();
         FitMapWidth(227.0 / 470.0);
     } else if (IsMapFilePath(path)) {
@@ -316,24 +338,14 @@ void CAppForNimbo1Dlg::OnOpenamapfileOpenfile() {
             m_historyMap->update();
         }
     } else {
-        // The chosen picture is kept packed beside the settings, so the map survives the
-        // original being moved or deleted.
-        const std::filesystem::path source = path.toStdString();
-        const std::filesystem::path packed = s.GetDataPath() / kPackedPictureName;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const std::string packError = PmqFile(source, packed);
-        UnpackResult unpacked = packError.empty() ? UnpackFile(packed) : UnpackResult{};
-        QApplication::restoreOverrideCursor();
-        const std::string& error = packError.empty() ? unpacked.error : packError;
-        if (!error.empty()) {
-            ShowMessage(error);
+        ClearBmpInMem();
+        if (const int loaded = CreateBMPMemForOpenBMP(path.toStdString()); loaded != 1) {
+            // Packing and unpacking say what failed; a picture nobody can decode does not.
+            if (loaded < 0) ShowMessage(std::string("File is error!"));
+            CreateBMPMem(); // back to the built-in plan rather than an empty map
+            update();
             return;
         }
-        if (unpacked.bytes.empty() || m_map->AttachBmpFile(unpacked.bytes) == 0) {
-            ShowMessage(std::string("File is error!"));
-            return;
-        }
-        m_mapPicture = std::move(unpacked.bytes);
         s.SetPicturePath(path.toStdU16String());
         FitMapWidth(m_map->GetXDividedYValue());
     }

@@ -3,15 +3,16 @@
 // the one-second poll tick. It hosts the acquisition and receives its events.
 #pragma once
 
+#include "acq/acquisition.h"
+#include "charts/chart_data.h"
+
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <vector>
-
-#include "acq/acquisition.h"
-#include "charts/chart_data.h"
 
 class QAction;
 class QLabel;
@@ -127,6 +128,13 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     void EnterMapViewCharts();
     // The live map picture at start: the built-in plan, or the packed copy of the chosen one.
     void CreateBMPMem();
+    // The packed copy unpacked and shown as the live picture: 1, 0 when it could not be
+    // read (the operator was told), -1 when its picture cannot be decoded.
+    int UncompressFileToBmp(const std::filesystem::path& packed);
+    // A chosen picture packed into the data folder and shown; results as above.
+    int CreateBMPMemForOpenBMP(const std::filesystem::path& picture);
+    // The live picture released and the stored picture path emptied.
+    void ClearBmpInMem();
     // Boxes for every in-use sensor from the device tables.
     void UpdateMapBoxes();
     // Map width from the picture's proportions (after a new picture), saved as "PWidth".
@@ -142,7 +150,7 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     std::vector<unsigned char> m_mapPicture;   // the chosen picture's bytes; empty: built-in
     charts::ChartPane* m_upperPane = nullptr;
     charts::ChartPane* m_lowerPane = nullptr;
-    charts::LumoCharts* m_charts = nullptr;  // child QObject
+    charts::LumoCharts* m_charts = nullptr;   // child QObject
     std::unique_ptr<RealTimeAxis> m_realTime; // GUI thread
     SensorTree* m_tree = nullptr;
     SensorTable* m_table = nullptr;

@@ -26,6 +26,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
+#include <QImage>
 #include <QMouseEvent>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -514,6 +515,34 @@ TEST_F(MapFlowTest, CreateWritesAMapFileThatOpenShowsInTheHistoryWindow) {
     EXPECT_EQ(m_window->HistoryMap()->View()->Boxes().Boxes().size(), 4u);
     m_window->HistoryMap()->close();
     EXPECT_FALSE(m_window->HistoryMap()->isVisible()) << "hidden, not destroyed";
+}
+
+TEST_F(MapFlowTest, OpenTakesAPictureAndRefusesOneThatCannotBeDecoded) {
+    const auto open = [&](const std::filesystem::path& path) {
+        test::OnNextModal([&](QWidget* w) {
+            auto* dlg = qobject_cast<CDlgSetPicturePath*>(w);
+            ASSERT_NE(dlg, nullptr);
+            dlg->findChild<QLineEdit*>("1006")->setText(QString::fromStdString(path.string()));
+            dlg->OnOK();
+        });
+        m_window->ViewDependentAction(1)->trigger();
+    };
+    const std::filesystem::path png = m_dir.path() / "plan.png";
+    QImage picture(400, 200, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    ASSERT_TRUE(picture.save(QString::fromStdString(png.string())));
+    open(png);
+    EXPECT_EQ(m_window->Map()->Picture().size(), QSize(400, 200));
+    EXPECT_TRUE(std::filesystem::exists(m_app->Settings().GetDataPath() / "demoFile.kvp"));
+    EXPECT_EQ(Saved(u"Other", u"PWidth"), ToUtf16(std::to_string(m_window->Area()->height() * 2)))
+        << "width from the picture's proportions";
+
+    test::MessageLog messages;
+    const std::filesystem::path broken = m_dir.path() / "broken.bmp";
+    test::WriteFile(broken, std::string(300, 'x'));
+    open(broken);
+    EXPECT_EQ(messages.texts, std::vector<QString>{"File is error!"});
+    EXPECT_EQ(m_window->Map()->Picture().size(), QSize(227, 470)) << "back to the built-in plan";
 }
 
 } // namespace
