@@ -30,13 +30,6 @@ std::string Format(const char* fmt, Args... args) {
     return buf;
 }
 
-template <typename T>
-T Cell(CTable_WiFiSensorDB* t, int row, const char* column) {
-    T v{};
-    t->GetRow(row)->GetValue(column, v);
-    return v;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // One field: sign, one or two digits, point, one digit. Returns its length (4 or 5) or 0.
@@ -134,8 +127,8 @@ void CAcquisition::SendSCmd() {
         const int rows = std::min({n, netTable->GetRowCount(), dev->GetRowCount()});
         for (int i = 0; i < rows; ++i) {
             CRow_DB_WiFiSensor* row = netTable->GetRow(i);
-            const int sendRev = Cell<int>(netTable, i, "SendRev");
-            const IPv4Bytes ip = UnpackIPv4(Cell<int>(netTable, i, "RemoteIP"));
+            const int sendRev = CellValue<int>(netTable, i, "SendRev");
+            const IPv4Bytes ip = UnpackIPv4(CellValue<int>(netTable, i, "RemoteIP"));
             if (sendRev >= 3) {
                 m_events->SetDevConnectValue(i, 0);
                 if (sendRev < 10) {
@@ -149,8 +142,8 @@ void CAcquisition::SendSCmd() {
                 continue;
             }
             if (sendRev == 1 || sendRev == 2)
-                AddLogInfo(Cell<std::string>(dev, i, "Name") + " not reply S cmd!");
-            const SocketHandle s = Cell<int>(netTable, i, "Socket");
+                AddLogInfo(CellValue<std::string>(dev, i, "Name") + " not reply S cmd!");
+            const SocketHandle s = CellValue<int>(netTable, i, "Socket");
             SocketExtPtr transport = s >= 0 ? net.GetSocketExt(s) : nullptr;
             if (!transport) {
                 actions.push_back({i, Step::NoTransport, ip, nullptr});
@@ -265,7 +258,7 @@ void CAcquisition::CollectUdp() {
             int row = -1;
             const std::int32_t packed = PackIPv4(rec->GetIP());
             for (int i = 0; i < netTable->GetRowCount(); ++i) {
-                if (Cell<int>(netTable, i, "RemoteIP") == packed && Cell<int>(netTable, i, "RemotePort") == rec->GetPort()) {
+                if (CellValue<int>(netTable, i, "RemoteIP") == packed && CellValue<int>(netTable, i, "RemotePort") == rec->GetPort()) {
                     row = i;
                     break;
                 }
@@ -299,7 +292,7 @@ void CAcquisition::CollectTcp() {
     CWiFiSensorNetOpt& net = m_app.Net();
     CTable_WiFiSensorDB* netTable = m_app.Database().GetNetDB();
     for (int i = 0; i < netTable->GetRowCount(); ++i) {
-        const SocketHandle s = Cell<int>(netTable, i, "Socket");
+        const SocketHandle s = CellValue<int>(netTable, i, "Socket");
         const SocketExtPtr conn = s >= 0 ? net.GetSocketExt(s) : nullptr;
         if (!conn) continue;
         char text[kAnswerBuffer] = {};
@@ -350,8 +343,8 @@ void CAcquisition::SaveWiFiSensorData(int index, const char* buffer, int /*len*/
     CTable_WiFiSensorDB* table = db.GetTableDB();
     if (index >= dev->GetRowCount() || index >= lumo->GetRowCount() || index >= table->GetRowCount()) return;
     const SystemTime poll = GetPollTime();
-    const std::string name = Cell<std::string>(dev, index, "Name");
-    const std::filesystem::path folder = m_app.Settings().GetDataPath() / Cell<std::string>(dev, index, "Folder");
+    const std::string name = CellValue<std::string>(dev, index, "Name");
+    const std::filesystem::path folder = m_app.Settings().GetDataPath() / CellValue<std::string>(dev, index, "Folder");
     const std::filesystem::path hourFile = HourFilePath(folder, poll);
     CheckAndCreateUnicodeFile(hourFile);
 
@@ -359,17 +352,17 @@ void CAcquisition::SaveWiFiSensorData(int index, const char* buffer, int /*len*/
     ParseNormalisedReading(buffer, h, t);
     AddLogInfo("Save Folder:" + hourFile.string() + " Data:" + buffer);
     SaveComRevData(buffer, 16, hourFile, poll.wMinute, poll.wSecond, h, t);
-    CheckNeedSaveAvg(folder, static_cast<std::uint16_t>(Cell<int>(dev, index, "LYear")),
-                     static_cast<std::uint16_t>(Cell<int>(dev, index, "LMonth")),
-                     static_cast<std::uint16_t>(Cell<int>(dev, index, "LDay")),
-                     static_cast<std::uint16_t>(Cell<int>(dev, index, "LHour")),
-                     static_cast<std::uint16_t>(Cell<int>(dev, index, "LMinute")),
-                     static_cast<std::uint16_t>(Cell<int>(dev, index, "LSecond")), poll);
+    CheckNeedSaveAvg(folder, static_cast<std::uint16_t>(CellValue<int>(dev, index, "LYear")),
+                     static_cast<std::uint16_t>(CellValue<int>(dev, index, "LMonth")),
+                     static_cast<std::uint16_t>(CellValue<int>(dev, index, "LDay")),
+                     static_cast<std::uint16_t>(CellValue<int>(dev, index, "LHour")),
+                     static_cast<std::uint16_t>(CellValue<int>(dev, index, "LMinute")),
+                     static_cast<std::uint16_t>(CellValue<int>(dev, index, "LSecond")), poll);
 
     const CGlobalMember& settings = m_app.Settings();
     const bool realTime = settings.GetShowMode() == 0;
     if (settings.GetViewMode() == 0 && realTime) m_events->ScrollRealTime(poll);
-    if (Cell<int>(lumo, index, "Show") == 1) {
+    if (CellValue<int>(lumo, index, "Show") == 1) {
         AddLogInfo(Format("Show [%d|%s|%.1lf, %.1lf]", index, name.c_str(), h, t));
         if (realTime) m_events->AddLivePoint(index, poll, h, t);
         CRow_DB_WiFiSensor* row = table->GetRow(index);
@@ -381,8 +374,8 @@ void CAcquisition::SaveWiFiSensorData(int index, const char* buffer, int /*len*/
     } else {
         AddLogInfo(Format("Not Show [%d|%s|%.1lf, %.1lf]", index, name.c_str(), h, t));
     }
-    const double hMax = Cell<double>(dev, index, "HMax"), hMin = Cell<double>(dev, index, "HMin");
-    const double tMax = Cell<double>(dev, index, "TMax"), tMin = Cell<double>(dev, index, "TMin");
+    const double hMax = CellValue<double>(dev, index, "HMax"), hMin = CellValue<double>(dev, index, "HMin");
+    const double tMax = CellValue<double>(dev, index, "TMax"), tMin = CellValue<double>(dev, index, "TMin");
     if (CheckSensorLimits(h, t, hMax, hMin, tMax, tMin).Any()) {
         table->GetRow(index)->SetValue(table, "Alarm", 2);
         m_events->AlarmRaised(index);

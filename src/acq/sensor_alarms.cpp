@@ -16,18 +16,12 @@ bool HasRow(CTable_WiFiSensorDB* table, int index) {
     return index >= 0 && index < table->GetRowCount();
 }
 
-template <typename T> T Cell(CTable_WiFiSensorDB* table, int index, const char* column, T fallback = T{}) {
-    T v = fallback;
-    if (HasRow(table, index)) table->GetRow(index)->GetValue(column, v);
-    return v;
-}
-
 // The six Dev columns of one time, named prefix + field + suffix.
 SystemTime GetTime(CWiFiSensorDatabase& db, int index, const char* suffix) {
     CTable_WiFiSensorDB* dev = db.GetDevDB();
     auto field = [&](const char* name) {
         return static_cast<std::uint16_t>(
-            Cell<int>(dev, index, (std::string("Alarm") + name + suffix).c_str()));
+            CellValue<int>(dev, index, (std::string("Alarm") + name + suffix).c_str()));
     };
     SystemTime t;
     t.wYear = field("Year");
@@ -63,8 +57,10 @@ bool Within(double v, double lo, double hi) {
 SensorLimits GetSensorLimits(CWiFiSensorDatabase& db, int index) {
     CTable_WiFiSensorDB* dev = db.GetDevDB();
     SensorLimits defaults;
-    return {Cell<double>(dev, index, "HMax", defaults.hMax), Cell<double>(dev, index, "HMin", defaults.hMin),
-            Cell<double>(dev, index, "TMax", defaults.tMax), Cell<double>(dev, index, "TMin", defaults.tMin)};
+    return {CellValue<double>(dev, index, "HMax", defaults.hMax),
+            CellValue<double>(dev, index, "HMin", defaults.hMin),
+            CellValue<double>(dev, index, "TMax", defaults.tMax),
+            CellValue<double>(dev, index, "TMin", defaults.tMin)};
 }
 
 void SetSensorLimits(CWiFiSensorDatabase& db, int index, const SensorLimits& limits) {
@@ -117,7 +113,7 @@ void SetClearTime(CWiFiSensorDatabase& db, int index, const SystemTime& t) {
 
 std::filesystem::path AlarmFilePath(CWiFiSensorDatabase& db, const std::filesystem::path& dataPath,
                                     int index) {
-    return dataPath / Cell<std::string>(db.GetDevDB(), index, "Folder") / "Alarm.txt";
+    return dataPath / CellValue<std::string>(db.GetDevDB(), index, "Folder") / "Alarm.txt";
 }
 
 int CheckWiFiSensorAlarm(CWiFiSensorDatabase& db, const std::filesystem::path& dataPath, int index) {

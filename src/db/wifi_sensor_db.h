@@ -2,6 +2,7 @@
 // Columns are defined by each table's head row (name, kind, default).
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -137,5 +138,20 @@ class CWiFiSensorDatabase {
     // Declaration order is construction order; destruction runs Tree first.
     CTable_WiFiSensorDB m_dev, m_pic, m_lumo, m_net, m_table, m_tree;
 };
+
+// The value of a cell; fallback when the row or the column is missing.
+template <typename T>
+T CellValue(const CTable_WiFiSensorDB* table, int row, const char* column, T fallback = T{}) {
+    T value = fallback;
+    if (table == nullptr || row < 0 || row >= table->GetRowCount() ||
+        table->GetRow(row)->GetValue(column, value) != 1)
+        return fallback;
+    return value;
+}
+
+// In-use sensors that every given table has a row for.
+template <typename... Tables> int InUseCount(const CWiFiSensorDatabase& db, const Tables*... tables) {
+    return std::max(0, std::min({db.m_realCount, tables->GetRowCount()...}));
+}
 
 } // namespace hygro

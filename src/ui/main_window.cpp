@@ -53,10 +53,14 @@ int PollInterval(CAppForNimbo1App& app) {
     return static_cast<int>(app.Settings().GetBaseInfo()->GetTimeForNet());
 }
 
-// In-use sensors that every table has a row for.
+// In-use sensors that the Dev and Lumo tables have rows for.
 int InUseCount(CWiFiSensorDatabase& db) {
-    return std::max(0,
-                    std::min({db.m_realCount, db.GetDevDB()->GetRowCount(), db.GetLumoDB()->GetRowCount()}));
+    return hygro::InUseCount(db, db.GetDevDB(), db.GetLumoDB());
+}
+
+// The sensor's data folder: data path / Dev "Folder" (database lock held).
+std::filesystem::path SensorFolder(CAppForNimbo1App& app, int index) {
+    return app.Settings().GetDataPath() / CellValue<std::string>(app.Database().GetDevDB(), index, "Folder");
 }
 
 // The show-mode period as stored.
@@ -298,9 +302,7 @@ void CAppForNimbo1Dlg::UpdateMapBoxes() {
         const int count = std::min(InUseCount(db), pic->GetRowCount());
         for (int i = static_cast<int>(boxes.Boxes().size()); i < count; ++i) {
             const charts::SensorCurveInfo info = CurveInfo(i);
-            double x = 0.0, y = 0.0;
-            pic->GetRow(i)->GetValue("PosX", x);
-            pic->GetRow(i)->GetValue("PosY", y);
+            const double x = CellValue<double>(pic, i, "PosX"), y = CellValue<double>(pic, i, "PosY");
             boxes.AddDev(i, info.name.toStdString(), x, y, info.colour.red(), info.colour.green(),
                          info.colour.blue());
         }
@@ -566,10 +568,8 @@ void CAppForNimbo1Dlg::AlarmRaised(int index) {
 void CAppForNimbo1Dlg::OnNMDblclkList1(int row) {
     if (m_closing || ViewMode() != 1 || !m_table || row < 0 || row >= m_table->rowCount()) return;
     int alarm = 0;
-    WithDatabaseLock(m_app.DatabaseLock(), "alarm state", [&] {
-        CTable_WiFiSensorDB* table = m_app.Database().GetTableDB();
-        if (row < table->GetRowCount()) table->GetRow(row)->GetValue("Alarm", alarm);
-    });
+    WithDatabaseLock(m_app.DatabaseLock(), "alarm state",
+                     [&] { alarm = CellValue<int>(m_app.Database().GetTableDB(), row, "Alarm"); });
     if (alarm <= 0) return;
 
     CDlgAllErrorData dlg(m_app, this);
@@ -596,24 +596,18 @@ int CAppForNimbo1Dlg::SendAlarmMail(int index, const SystemTime& poll, double h,
     if (m_app.Settings().GetAlarmMailInfo().smtpServer.empty()) return 0;
     CTable_WiFiSensorDB* dev = m_app.Database().GetDevDB();
     if (index < 0 || index >= dev->GetRowCount()) return 0;
-    std::string name;
-    dev->GetRow(index)->GetValue("Name", name);
-    return g_MailSender.AddMail(ToUtf16(name), poll, h, t);
+    return g_MailSender.AddMail(ToUtf16(CellValue<std::string>(dev, index, "Name")), poll, h, t);
 }
 
 charts::SensorCurveInfo CAppForNimbo1Dlg::CurveInfo(int index) {
     CWiFiSensorDatabase& db = m_app.Database();
+    CTable_WiFiSensorDB* lumo = db.GetLumoDB();
+    auto channel = [&](const char* column) {
+        return std::clamp(CellValue<int>(lumo, index, column), 0, 255);
+    };
     charts::SensorCurveInfo info;
-    std::string name;
-    int r = 0, g = 0, b = 0;
-    if (index < db.GetDevDB()->GetRowCount()) db.GetDevDB()->GetRow(index)->GetValue("Name", name);
-    if (CTable_WiFiSensorDB* lumo = db.GetLumoDB(); index < lumo->GetRowCount()) {
-        lumo->GetRow(index)->GetValue("ColorR", r);
-        lumo->GetRow(index)->GetValue("ColorG", g);
-        lumo->GetRow(index)->GetValue("ColorB", b);
-    }
-    info.name = QString::fromStdString(name);
-    info.colour = QColor(std::clamp(r, 0, 255), std::clamp(g, 0, 255), std::clamp(b, 0, 255));
+    info.name = QString::fromStdString(CellValue<std::string>(db.GetDevDB(), index, "Name"));
+    info.colour = QColor(channel("ColorR"), channel("ColorG"), channel("ColorB"));
     return info;
 }
 
@@ -640,10 +634,8 @@ void CAppForNimbo1Dlg::ShowDevLineToLumo(int n) {
     WithDatabaseLock(m_app.DatabaseLock(), "chart points", [&] {
         CWiFiSensorDatabase& db = m_app.Database();
         if (n < 0 || n >= InUseCount(db)) return;
-        db.GetLumoDB()->GetRow(n)->GetValue("Show", show);
-        std::string name;
-        db.GetDevDB()->GetRow(n)->GetValue("Folder", name);
-        folder = m_app.Settings().GetDataPath() / name;
+        show = CellValue<int>(db.GetLumoDB(), n, "Show");
+        folder = SensorFolder(m_app, n);
     });
     if (show != 1) return;
     const CGlobalMember& s = m_app.Settings();
@@ -697,9 +689,7 @@ void CAppForNimbo1Dlg::OnKXTableBtnCLick(int row) {
         const charts::SensorCurveInfo info = CurveInfo(row);
         name = info.name;
         colour = info.colour;
-        std::string f;
-        db.GetDevDB()->GetRow(row)->GetValue("Folder", f);
-        folder = m_app.Settings().GetDataPath() / f;
+        folder = SensorFolder(m_app, row);
         known = true;
     });
     if (!known) return;
@@ -715,8 +705,7 @@ void CAppForNimbo1Dlg::LumoGraphUpDate(int n, int mode) {
     charts::SensorCurveInfo info;
     WithDatabaseLock(m_app.DatabaseLock(), "chart update", [&] {
         info = CurveInfo(n);
-        if (n < m_app.Database().GetLumoDB()->GetRowCount())
-            m_app.Database().GetLumoDB()->GetRow(n)->GetValue("Show", show);
+        show = CellValue<int>(m_app.Database().GetLumoDB(), n, "Show");
     });
     if (show != 0 && mode == 1) {
         m_charts->SetColour(n, info.colour);

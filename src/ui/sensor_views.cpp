@@ -34,13 +34,6 @@ const CRow_DB_WiFiSensor* RowAt(CTable_WiFiSensorDB* table, int index) {
     return table->GetRow(index);
 }
 
-template <typename T>
-T Cell(CTable_WiFiSensorDB* table, int index, const char* name, T fallback = {}) {
-    const CRow_DB_WiFiSensor* row = RowAt(table, index);
-    T value = fallback;
-    if (row != nullptr && row->GetValue(name, value) != 1) value = fallback;
-    return value;
-}
 
 void SetTreeHandle(CWiFiSensorDatabase& db, int index, int handle) {
     CTable_WiFiSensorDB* tree = db.GetTreeDB();
@@ -48,11 +41,6 @@ void SetTreeHandle(CWiFiSensorDatabase& db, int index, int handle) {
     tree->GetRow(index)->SetValue(tree, "HTREEITEM", handle);
 }
 
-// In-use sensors that every given table has a row for.
-template <typename... Tables>
-int InUseCount(const CWiFiSensorDatabase& db, const Tables*... tables) {
-    return std::max(0, std::min({db.m_realCount, tables->GetRowCount()...}));
-}
 
 constexpr Qt::Alignment kColumnAlignment[SensorTable::kColumnCount] = {
     Qt::AlignCenter,
@@ -155,7 +143,7 @@ void SensorTree::TreeUpDate(CWiFiSensorDatabase& db) {
     ForgetHandles();
     const int count = InUseCount(db, db.GetDevDB(), db.GetTreeDB());
     for (int r = 0; r < count; ++r) {
-        const int handle = InsertChild(m_root->childCount(), Utf8(Cell<std::string>(db.GetDevDB(), r, "Name")), r);
+        const int handle = InsertChild(m_root->childCount(), Utf8(CellValue<std::string>(db.GetDevDB(), r, "Name")), r);
         SetTreeHandle(db, r, handle);
     }
     m_root->setExpanded(true);
@@ -172,11 +160,11 @@ void SensorTree::AddDevToTreeCtrl(CWiFiSensorDatabase& db, int n) {
         position = m_root->childCount();
         data = c - 1;
     } else {
-        QTreeWidgetItem* previous = ItemForHandle(Cell<int>(db.GetTreeDB(), n - 1, "HTREEITEM"));
+        QTreeWidgetItem* previous = ItemForHandle(CellValue<int>(db.GetTreeDB(), n - 1, "HTREEITEM"));
         position = previous != nullptr ? m_root->indexOfChild(previous) + 1 : n;
         data = n;
     }
-    const int handle = InsertChild(position, Utf8(Cell<std::string>(db.GetDevDB(), data, "Name")), data);
+    const int handle = InsertChild(position, Utf8(CellValue<std::string>(db.GetDevDB(), data, "Name")), data);
     SetTreeHandle(db, n, handle);
     m_lastAddedHandle = handle;
     m_root->setExpanded(true);
@@ -214,7 +202,7 @@ bool SensorTree::DeleteItemByHandle(int handle) {
 }
 
 void SensorTree::DeleteDevFromTreeCtrl(CWiFiSensorDatabase& db, int n) {
-    int handle = Cell<int>(db.GetTreeDB(), n, "HTREEITEM");
+    int handle = CellValue<int>(db.GetTreeDB(), n, "HTREEITEM");
     if (ItemForHandle(handle) == nullptr) {
         // No usable handle: the sensor's child is the one carrying its index.
         handle = 0;
@@ -340,17 +328,17 @@ void SensorTable::AddRowButton(int row) {
 
 void SensorTable::FillRow(CWiFiSensorDatabase& db, int index, int row, bool withReadings) {
     CTable_WiFiSensorDB* table = db.GetTableDB();
-    SetText(row, kColNo, QString::number(Cell<int>(table, index, "No.")));
-    SetText(row, kColModel, Utf8(Cell<std::string>(table, index, "Model")));
-    SetText(row, kColName, Utf8(Cell<std::string>(db.GetDevDB(), index, "Name")));
+    SetText(row, kColNo, QString::number(CellValue<int>(table, index, "No.")));
+    SetText(row, kColModel, Utf8(CellValue<std::string>(table, index, "Model")));
+    SetText(row, kColName, Utf8(CellValue<std::string>(db.GetDevDB(), index, "Name")));
     if (withReadings) {
-        SetText(row, kColTime, Utf8(Cell<std::string>(table, index, "Time")));
-        SetText(row, kColHumidity, StoredValueText(Cell<double>(table, index, "Humidity", 101.0)));
-        SetText(row, kColTemperature, StoredValueText(Cell<double>(table, index, "Temperature", 101.0)));
+        SetText(row, kColTime, Utf8(CellValue<std::string>(table, index, "Time")));
+        SetText(row, kColHumidity, StoredValueText(CellValue<double>(table, index, "Humidity", 101.0)));
+        SetText(row, kColTemperature, StoredValueText(CellValue<double>(table, index, "Temperature", 101.0)));
     } else {
         for (int c : {kColTime, kColHumidity, kColTemperature}) SetText(row, c, QString());
     }
-    SetAlarmCell(row, Cell<int>(table, index, "Alarm"));
+    SetAlarmCell(row, CellValue<int>(table, index, "Alarm"));
 }
 
 void SensorTable::TableUpDate(CWiFiSensorDatabase& db) {
@@ -382,10 +370,10 @@ void SensorTable::deleteItemEx(int row) {
 void SensorTable::RefreshRow(CWiFiSensorDatabase& db, int index) {
     CTable_WiFiSensorDB* table = db.GetTableDB();
     if (index < 0 || index >= rowCount() || RowAt(table, index) == nullptr) return;
-    SetText(index, kColTime, Utf8(Cell<std::string>(table, index, "Time")));
-    SetText(index, kColHumidity, HumidityText(Cell<double>(table, index, "Humidity", NAN)));
-    SetText(index, kColTemperature, TemperatureText(Cell<double>(table, index, "Temperature", NAN)));
-    SetAlarmCell(index, Cell<int>(table, index, "Alarm"));
+    SetText(index, kColTime, Utf8(CellValue<std::string>(table, index, "Time")));
+    SetText(index, kColHumidity, HumidityText(CellValue<double>(table, index, "Humidity", NAN)));
+    SetText(index, kColTemperature, TemperatureText(CellValue<double>(table, index, "Temperature", NAN)));
+    SetAlarmCell(index, CellValue<int>(table, index, "Alarm"));
 }
 
 void SensorTable::SetAlarmCell(int row, int alarm) {
