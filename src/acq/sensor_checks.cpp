@@ -1,0 +1,1 @@
+#include "acq/sensor_checks.h"
