@@ -53,6 +53,9 @@ int main(int argc, char* argv[]) {
         theApp.Net().Hooks().rxLed = [&window](int index) { window.StartRxLed(index); };
         theApp.Net().Hooks().txLed = [&window](int index) { window.StartTxLed(index); };
         theApp.Protocol().Hooks().setConnectLed = [&window](int index, int on) { window.SetConnectLed(index, on); };
+        theApp.Protocol().Hooks().serialRefreshed = [&window](int index, int serial) {
+            window.RefreshDiscoverySerial(index, serial);
+        };
         if (theApp.InitGlobalValue(base)) {
             theApp.StartUp();
             window.InitDialog();

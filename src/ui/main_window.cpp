@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include "acq/sensor_editing.h"
 #include "app/app_core.h"
 #include "charts/lumo_charts.h"
 #include "db/db_lock.h"
@@ -11,9 +12,11 @@
 #include "ui/aux_windows.h"
 #include "ui/chart_dialogs.h"
 #include "ui/db_access.h"
+#include "ui/discovery_dialogs.h"
 #include "ui/mail_dialogs.h"
 #include "ui/main_area.h"
 #include "ui/map_dialogs.h"
+#include "ui/sensor_dialogs.h"
 #include "ui/sensor_views.h"
 #include "util/kx_log.h"
 #include "util/message_box.h"
@@ -34,6 +37,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace hygro::ui {
 namespace {
@@ -79,7 +84,8 @@ SystemTime ShowModePeriod(const CGlobalMember& s) {
 
 CAppForNimbo1Dlg::CAppForNimbo1Dlg(CAppForNimbo1App& app, QWidget* parent)
     : QMainWindow(parent), m_app(app),
-      m_acquisition(std::make_unique<CAcquisition>(app, static_cast<AcquisitionEvents*>(this))) {
+      m_acquisition(std::make_unique<CAcquisition>(app, static_cast<AcquisitionEvents*>(this))),
+      m_pending(std::make_unique<PendingSensors>()) {
     setWindowTitle(QStringLiteral("Hygrolog"));
     resize(1024, 700);
     m_lightOn = Light(QColor(40, 200, 60));
@@ -125,8 +131,10 @@ void CAppForNimbo1Dlg::BuildMenus() {
     m_viewActions[0] = setting->addAction(QStringLiteral("Display Mode"));
     connect(m_viewActions[0], &QAction::triggered, this, [this] { On12(); });
     QMenu* sensor = setting->addMenu(QStringLiteral("Setting Sensor"));
-    sensor->addAction(QStringLiteral("Get IP && Connection"));
-    sensor->addAction(QStringLiteral("Add Sensor"));
+    QAction* getIp = sensor->addAction(QStringLiteral("Get IP && Connection"));
+    QAction* add = sensor->addAction(QStringLiteral("Add Sensor"));
+    connect(getIp, &QAction::triggered, this, [this] { OnSettingsensorGetipconnection(); });
+    connect(add, &QAction::triggered, this, [this] { OnAppendOneSensor(); });
     QMenu* mapFile = setting->addMenu(QStringLiteral("Map File"));
     m_viewActions[1] = mapFile->addAction(QStringLiteral("Open"));
     m_viewActions[2] = mapFile->addAction(QStringLiteral("Create"));
@@ -249,6 +257,7 @@ void CAppForNimbo1Dlg::FirstShowAll() {
     UpdateMapBoxes();
     g_MailSender.SetSettings(m_app.Settings().GetAlarmMailInfo());
     g_MailSender.Start();
+    CheckAllDevFolder();
 }
 
 void CAppForNimbo1Dlg::CreateBMPMem() {
@@ -383,6 +392,7 @@ void CAppForNimbo1Dlg::OnOpenamapfileCreatefile() {
 void CAppForNimbo1Dlg::StartMoveSensor(int index) {
     if (!m_map || index < 0 || ViewMode() != 0) return;
     m_menuSelectIndex = index;
+    SetCursorMoveRect(true);
     m_map->Boxes().StartMoveDev(index);
 }
 
@@ -391,6 +401,7 @@ void CAppForNimbo1Dlg::OnMapReleased(int result, double fx, double fy, const QPo
     if (result >= 0) {
         ShowSensorMenu(result, globalPos);
     } else if (result == kHitMoveEnded) {
+        SetCursorMoveRect(false);
         const int index = m_menuSelectIndex;
         m_map->Boxes().UpDateDevPos(index, fx, fy);
         // Saved at once: a moved sensor keeps its place whatever happens next.
@@ -405,8 +416,9 @@ void CAppForNimbo1Dlg::OnMapReleased(int result, double fx, double fy, const QPo
         m_map->update();
     } else if (result == kHitPlaceOnBox) {
         ShowMessage(std::string("Error Posion!"));
+    } else if (result == kHitPlaceFree) {
+        PlaceOneSensor(fx, fy);
     }
-    // kHitPlaceFree belongs to adding sensors; kHitNothing does nothing.
 }
 
 void CAppForNimbo1Dlg::OnToolAlarmMail() {
@@ -513,16 +525,19 @@ void CAppForNimbo1Dlg::OnSettingTable() {
 void CAppForNimbo1Dlg::ShowSensorMenu(int index, const QPoint& globalPos) {
     m_menuSelectIndex = index;
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Edit"));
-    menu.addAction(QStringLiteral("Delete"));
+    QAction* edit = menu.addAction(QStringLiteral("Edit"));
+    QAction* del = menu.addAction(QStringLiteral("Delete"));
+    connect(edit, &QAction::triggered, this, [this] { OnRbtninpicEdit(); });
+    connect(del, &QAction::triggered, this, [this] { OnRbtninpicDelete(); });
     QAction* move = menu.addAction(QStringLiteral("Move"));
     move->setEnabled(ViewMode() == 0);
     connect(move, &QAction::triggered, this, [this] { StartMoveSensor(m_menuSelectIndex); });
     menu.exec(globalPos);
 }
 
-void CAppForNimbo1Dlg::StartRxLed(int /*index*/) {
-    QMetaObject::invokeMethod(this, [this] {
+void CAppForNimbo1Dlg::StartRxLed(int index) {
+    QMetaObject::invokeMethod(this, [this, index] {
+        if (index >= 0 && m_discovery) m_discovery->StartRx(index);
         if (m_rxLit) return; // a lit light is not re-armed: off 500 ms after it went on
         m_rxLit = true;
         m_rxLight->setPixmap(m_lightOn);
@@ -530,8 +545,9 @@ void CAppForNimbo1Dlg::StartRxLed(int /*index*/) {
     });
 }
 
-void CAppForNimbo1Dlg::StartTxLed(int /*index*/) {
-    QMetaObject::invokeMethod(this, [this] {
+void CAppForNimbo1Dlg::StartTxLed(int index) {
+    QMetaObject::invokeMethod(this, [this, index] {
+        if (index >= 0 && m_discovery) m_discovery->StartTx(index);
         if (m_txLit) return;
         m_txLit = true;
         m_txLight->setPixmap(m_lightOn);
@@ -539,15 +555,27 @@ void CAppForNimbo1Dlg::StartTxLed(int /*index*/) {
     });
 }
 
-void CAppForNimbo1Dlg::SetConnectLed(int, int) {
+void CAppForNimbo1Dlg::SetConnectLed(int index, int connected) {
     // Shown only by the discovery dialog while it is open.
+    if (index < 0) return;
+    QMetaObject::invokeMethod(this, [this, index, connected] {
+        if (m_discovery) m_discovery->SetDevConnectValue(index, connected);
+    });
+}
+
+void CAppForNimbo1Dlg::RefreshDiscoverySerial(int index, int serial) {
+    QMetaObject::invokeMethod(this, [this, index, serial] {
+        if (m_discovery) m_discovery->SetSerial(index, serial);
+    });
 }
 
 void CAppForNimbo1Dlg::SetTimerFlags(int enabled) {
     m_acquisition->SetTimerFlags(enabled);
 }
 
-void CAppForNimbo1Dlg::SetDevConnectValue(int, int) {}
+void CAppForNimbo1Dlg::SetDevConnectValue(int index, int connected) {
+    SetConnectLed(index, connected);
+}
 
 void CAppForNimbo1Dlg::RefreshTableRow(int index) {
     // Called with the database lock held on the receive-check thread: read the row's
@@ -751,6 +779,11 @@ bool CAppForNimbo1Dlg::eventFilter(QObject* watched, QEvent* e) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this) return true;
     }
+    if (m_confineToMap && (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::MouseButtonRelease ||
+                           e->type() == QEvent::MouseButtonDblClick)) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this && m_map && w != m_map && !m_map->isAncestorOf(w)) return true;
+    }
     return QMainWindow::eventFilter(watched, e);
 }
 
@@ -765,6 +798,11 @@ void CAppForNimbo1Dlg::StopWork() {
 
 void CAppForNimbo1Dlg::closeEvent(QCloseEvent* e) {
     StopWork();
+    if (!m_pending->Empty()) {
+        // Sensors still waiting to be placed stay known as found sensors.
+        CDatabaseLock::Guard guard(m_app.DatabaseLock(), std::chrono::seconds(5));
+        if (guard.owns()) m_pending->ReturnAll(m_app);
+    }
     if (ViewMode() == 1 && m_table) m_table->hide();
     CGlobalMember& s = m_app.Settings();
     if (m_app.GetSkipSave() == 0) {
@@ -775,6 +813,392 @@ void CAppForNimbo1Dlg::closeEvent(QCloseEvent* e) {
         s.SaveOtherInfo();
     }
     e->accept();
+}
+
+
+// ---- Sensor editing ----
+
+namespace {
+
+constexpr std::size_t kNameBytes = 99;
+constexpr std::size_t kEditFolderBytes = 254;
+constexpr int kEndAddAttempts = 30;
+
+std::vector<SensorRef> InUseRefs(CWiFiSensorDatabase& db) {
+    std::vector<SensorRef> refs;
+    for (int i = 0; i < InUseCount(db); ++i)
+        refs.push_back({CellValue<std::string>(db.GetDevDB(), i, "Name"),
+                        CellValue<std::string>(db.GetDevDB(), i, "Folder"),
+                        CellValue<int>(db.GetTableDB(), i, "No.")});
+    return refs;
+}
+
+// Polling stays off while the tables change; a second wait on the lock is never worth
+// stalling the window for.
+class TableChange {
+  public:
+    explicit TableChange(CAppForNimbo1Dlg& window, CDatabaseLock& lock) : m_window(window) {
+        m_window.SetTimerFlags(0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_owns = lock.Take();
+        if (m_owns) m_lock = &lock;
+    }
+    ~TableChange() {
+        if (m_lock) m_lock->Release();
+        m_window.SetTimerFlags(1);
+    }
+    TableChange(const TableChange&) = delete;
+    TableChange& operator=(const TableChange&) = delete;
+    bool owns() const { return m_owns; }
+    // Releases the lock early (before a message the operator must answer).
+    void Release() {
+        if (m_lock) m_lock->Release();
+        m_lock = nullptr;
+    }
+
+  private:
+    CAppForNimbo1Dlg& m_window;
+    CDatabaseLock* m_lock = nullptr;
+    bool m_owns = false;
+};
+
+} // namespace
+
+void CAppForNimbo1Dlg::SetCursorMoveRect(bool confine) {
+    m_confineToMap = confine;
+}
+
+void CAppForNimbo1Dlg::SaveDeviceList() {
+    m_app.SaveAllDev([this](int i) { CheckONeDevFolder(i); });
+}
+
+CDlgGetIpAndConnect* CAppForNimbo1Dlg::Discovery() const {
+    return m_discovery;
+}
+
+int CAppForNimbo1Dlg::PendingCount() const {
+    return m_pending->Count();
+}
+
+void CAppForNimbo1Dlg::OnSettingsensorGetipconnection() {
+    CGlobalMember& s = m_app.Settings();
+    const int before = PollInterval(m_app);
+    s.SetLocalIp(m_app.Net().GetLocalIP());
+    s.SavePortInfo();
+    DiscoveryHost host;
+    host.setTimerFlags = [this](int on) { SetTimerFlags(on); };
+    host.deleteDevice2 = [this](int index) { DeleteDevice2(index); };
+    int result = QDialog::Rejected;
+    {
+        CDlgGetIpAndConnect dlg(m_app, host, this);
+        m_discovery = &dlg;
+        result = dlg.exec();
+        m_discovery = nullptr;
+    }
+    if (result == QDialog::Accepted) {
+        if (PollInterval(m_app) != before && m_charts) {
+            SystemTime now = GetLocalTime();
+            now.wSecond = 0;
+            m_realTime = std::make_unique<RealTimeAxis>(PollInterval(m_app), now);
+            InitLumoGraphShowMode();
+            m_charts->ClearAll();
+            m_charts->LumoGraphInvalidate();
+        }
+        m_acquisition->PollSoon();
+    }
+    s.SetLocalIp(m_app.Net().GetLocalIP());
+    s.SavePortInfo();
+    m_app.SaveMd5();
+}
+
+void CAppForNimbo1Dlg::OnAppendOneSensor() {
+    if (!m_pending->Empty()) return; // still placing the last choice
+    std::vector<FoundSensor> found;
+    int inUse = 0;
+    const bool read = WithDatabaseLock(m_app.DatabaseLock(), "found sensors", [&] {
+        CWiFiSensorDatabase& db = m_app.Database();
+        inUse = InUseCount(db);
+        const int total = std::min({db.m_totalCount, db.GetDevDB()->GetRowCount(), db.GetNetDB()->GetRowCount()});
+        for (int i = inUse; i < total; ++i)
+            found.push_back({i, UnpackIPv4(CellValue<int>(db.GetNetDB(), i, "RemoteIP")),
+                             CellValue<int>(db.GetDevDB(), i, "Serial")});
+    });
+    if (!read) return;
+    m_chosen.clear();
+    CDlgFindWiFiSensor chooser(this);
+    chooser.SetInfo(&m_chosen, std::move(found));
+    if (chooser.exec() != QDialog::Accepted || m_chosen.empty()) return;
+    // Readings carry a two-digit sensor number.
+    const int room = CDeviceList::kMaxInUse - inUse;
+    if (static_cast<int>(m_chosen.size()) > room) {
+        ShowMessage(room <= 0 ? std::string("At most 99 sensors can be in use. Delete a sensor before adding another.")
+                              : "At most 99 sensors can be in use: choose no more than " + std::to_string(room) +
+                                    " sensor(s).");
+        return;
+    }
+    int taken = 0;
+    {
+        TableChange change(*this, m_app.DatabaseLock());
+        if (!change.owns()) {
+            ShowMessage(std::string("Failed!"));
+            return;
+        }
+        if (ViewMode() == 1) OnSettingMap();
+        taken = m_pending->Take(m_app.Database(), m_chosen);
+    }
+    if (taken == 0) return;
+    m_map->Boxes().StartAddDev(taken);
+    ShowMessage(std::string("Please add sensor in the picture!"));
+    SetCursorMoveRect(true);
+}
+
+void CAppForNimbo1Dlg::PlaceOneSensor(double fx, double fy) {
+    if (m_pending->Empty()) return;
+    SetCursorMoveRect(false);
+    std::vector<int> candidates;
+    std::vector<PendingRef> pending;
+    std::vector<SensorRef> inUse;
+    WithDatabaseLock(m_app.DatabaseLock(), "sensor numbers", [&] {
+        candidates = GetANotUsingNo(m_app.Database(), m_pending->Count());
+        inUse = InUseRefs(m_app.Database());
+    });
+    for (int p = 0; p < m_pending->Count(); ++p)
+        pending.push_back({m_pending->Address(p), m_pending->Serial(p), p});
+    CDlgSetSensorName dlg(this);
+    dlg.SetInfo(candidates, m_app.Settings().GetDataPath(), pending, inUse, 90.0, 30.0, 70.0, 15.0);
+    if (dlg.exec() != QDialog::Accepted) {
+        EndAddSensor();
+        return;
+    }
+    bool lastOne = false;
+    {
+        TableChange change(*this, m_app.DatabaseLock());
+        if (!change.owns()) {
+            ShowMessage(std::string("Add Failed!"));
+            AddLogInfo("Add Sensor Wait Timeout\r\n");
+            SetCursorMoveRect(true); // the sensor still waits for its place
+            update();
+            return;
+        }
+        m_map->Boxes().PlacedOne();
+        const QColor colour = dlg.GetLineColor();
+        PlacedSensorValues v;
+        v.name = TruncateUtf8(dlg.GetSensorName(), kNameBytes);
+        v.folder = TruncateUtf8(dlg.GetSaveDataFolderName(), kNameBytes);
+        v.hMax = dlg.GetHMaxValue();
+        v.hMin = dlg.GetHMinValue();
+        v.tMax = dlg.GetTMaxValue();
+        v.tMin = dlg.GetTMinValue();
+        v.r = colour.red();
+        v.g = colour.green();
+        v.b = colour.blue();
+        v.number = dlg.GetSensorNo();
+        v.x = fx;
+        v.y = fy;
+        const int p = dlg.GetIndex();
+        const std::string temporaryName = m_pending->Name(p);
+        CWiFiSensorDatabase& db = m_app.Database();
+        const int n = m_pending->Place(db, p, v);
+        if (n >= 0) {
+            m_app.Net().SocketNameChange(temporaryName, "TcpClient" + v.name);
+            m_map->Boxes().AddDev(n, v.name, v.x, v.y, v.r, v.g, v.b);
+            m_charts->AddLineForNewWiFiSensor(n, CurveInfo(n));
+            m_tree->AddDevToTreeCtrl(db, n);
+            m_table->AddDevToTableCtrl(db, n);
+            m_tree->CheckItemDataForAdd(n);
+            m_charts->LumoGraphInvalidate();
+        }
+        lastOne = m_map->Boxes().StillToPlace() <= 0 || m_pending->Empty();
+        if (lastOne) {
+            m_map->Boxes().StartAddDev(0);
+            m_pending->ReturnAll(m_app); // nothing left, unless the counts disagreed
+            m_app.SaveAllDev();
+            m_app.SaveMd5();
+        } else {
+            SetCursorMoveRect(true);
+        }
+    }
+    m_map->update();
+    // Shown after the lock is released: readings must not wait for the operator.
+    if (lastOne) ShowMessage(std::string("Add Over!"));
+    m_acquisition->PollSoon();
+}
+
+void CAppForNimbo1Dlg::EndAddSensor() {
+    SetTimerFlags(0);
+    CDatabaseLock& lock = m_app.DatabaseLock();
+    bool owns = lock.Take();
+    // The pending sensors must go back, and never without the lock: try again a while.
+    for (int attempt = 1; !owns && attempt < kEndAddAttempts; ++attempt) {
+        if (attempt == 1) {
+            AddLogInfo("An error has occurred!\r\n");
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        }
+        owns = lock.Take();
+    }
+    if (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+    if (!owns) {
+        SetTimerFlags(1);
+        ShowMessage(std::string("The station is busy: the sensors not placed yet stay waiting. Please try again."));
+        SetCursorMoveRect(true);
+        return;
+    }
+    m_pending->ReturnAll(m_app);
+    m_app.SaveAllDev();
+    m_app.SaveMd5();
+    m_map->Boxes().StartAddDev(0);
+    SetCursorMoveRect(false);
+    lock.Release();
+    SetTimerFlags(1);
+    m_map->update();
+    ShowMessage(std::string("Add Over!"));
+    update();
+}
+
+void CAppForNimbo1Dlg::OnRbtninpicEdit() {
+    const int i = m_menuSelectIndex;
+    EditSensorInfo info;
+    std::vector<SensorRef> inUse;
+    bool known = false;
+    WithDatabaseLock(m_app.DatabaseLock(), "sensor values", [&] {
+        CWiFiSensorDatabase& db = m_app.Database();
+        if (i < 0 || i >= InUseCount(db, db.GetDevDB(), db.GetLumoDB(), db.GetNetDB(), db.GetTableDB())) return;
+        CTable_WiFiSensorDB* dev = db.GetDevDB();
+        const charts::SensorCurveInfo curve = CurveInfo(i);
+        info.name = CellValue<std::string>(dev, i, "Name");
+        info.colour = curve.colour;
+        info.show = CellValue<int>(db.GetLumoDB(), i, "Show");
+        info.hMax = CellValue<double>(dev, i, "HMax");
+        info.hMin = CellValue<double>(dev, i, "HMin");
+        info.tMax = CellValue<double>(dev, i, "TMax");
+        info.tMin = CellValue<double>(dev, i, "TMin");
+        info.number = CellValue<int>(db.GetTableDB(), i, "No.");
+        info.ip = UnpackIPv4(CellValue<int>(db.GetNetDB(), i, "RemoteIP"));
+        info.folder = CellValue<std::string>(dev, i, "Folder");
+        info.serial = CellValue<int>(dev, i, "Serial");
+        inUse = InUseRefs(db);
+        known = true;
+    });
+    if (!known) return;
+    CDlgEditOneOfSensor dlg(this);
+    dlg.SetInfo(info, m_app.Settings().GetDataPath(), inUse);
+    if (dlg.exec() != QDialog::Accepted) {
+        update();
+        return;
+    }
+    const std::string name = TruncateUtf8(dlg.GetName(), kNameBytes);
+    const std::string folder = TruncateUtf8(dlg.GetFolder(), kEditFolderBytes);
+    const QColor colour = dlg.GetESColor();
+    const int show = dlg.GetIsShow();
+    bool folderKept = true;
+    {
+        TableChange change(*this, m_app.DatabaseLock());
+        if (!change.owns()) {
+            ShowMessage(std::string("Edit Failed!"));
+            update();
+            return;
+        }
+        CWiFiSensorDatabase& db = m_app.Database();
+        if (i >= InUseCount(db)) return;
+        CTable_WiFiSensorDB* dev = db.GetDevDB();
+        CTable_WiFiSensorDB* lumo = db.GetLumoDB();
+        CRow_DB_WiFiSensor* devRow = dev->GetRow(i);
+        CRow_DB_WiFiSensor* lumoRow = lumo->GetRow(i);
+        devRow->SetValue(dev, "Name", name);
+        lumoRow->SetValue(lumo, "ColorR", colour.red());
+        lumoRow->SetValue(lumo, "ColorG", colour.green());
+        lumoRow->SetValue(lumo, "ColorB", colour.blue());
+        lumoRow->SetValue(lumo, "Show", show);
+        devRow->SetValue(dev, "HMax", dlg.GetHMax());
+        devRow->SetValue(dev, "HMin", dlg.GetHMin());
+        devRow->SetValue(dev, "TMax", dlg.GetTMax());
+        devRow->SetValue(dev, "TMin", dlg.GetTMin());
+
+        CTable_WiFiSensorDB* pic = db.GetPicDB();
+        m_map->Boxes().UpDate(i, name, CellValue<double>(pic, i, "PosX"), CellValue<double>(pic, i, "PosY"),
+                              colour.red(), colour.green(), colour.blue());
+        if (m_charts) {
+            m_charts->SetName(i, QString::fromStdString(name));
+            if (show != info.show)
+                LumoGraphUpDate(i, 0);
+            else if (colour != info.colour)
+                LumoGraphUpDate(i, 1);
+        }
+        if (name != info.name) {
+            if (m_app.Settings().GetBaseInfo()->GetUDPorTCP() != 0)
+                m_app.Net().SocketNameChange("TcpClient" + info.name, "TcpClient" + name);
+            m_table->SetNameCell(i, QString::fromStdString(name));
+            m_tree->SetItemTextByHandle(CellValue<int>(db.GetTreeDB(), i, "HTREEITEM"), QString::fromStdString(name));
+        }
+        if (folder != info.folder) {
+            // Readings are stored under the lock, so none lands in the old folder meanwhile.
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            folderKept = MoveSensorFolder(m_app.Settings().GetDataPath(), info.folder, folder);
+            QApplication::restoreOverrideCursor();
+            if (folderKept) devRow->SetValue(dev, "Folder", folder);
+        }
+    }
+    if (!folderKept)
+        ShowMessage("The history of \"" + name + "\" could not be moved to the folder \"" + folder +
+                    "\"; the sensor keeps its folder \"" + info.folder + "\".");
+    SaveDeviceList();
+    m_app.SaveMd5();
+    m_map->update();
+    update();
+}
+
+void CAppForNimbo1Dlg::OnRbtninpicDelete() {
+    if (ShowMessage(std::string("Are you sure you want to delete this Sensor!"), MsgButtons::YesNo) != MsgAnswer::Yes)
+        return;
+    {
+        TableChange change(*this, m_app.DatabaseLock());
+        if (!change.owns()) {
+            ShowMessage(std::string("Delete Failed!"));
+            update();
+            return;
+        }
+        DeleteDevice(m_menuSelectIndex);
+    }
+    SaveDeviceList();
+    m_app.SaveMd5();
+    m_map->update();
+    update();
+}
+
+void CAppForNimbo1Dlg::DeleteDevice(int i) {
+    CWiFiSensorDatabase& db = m_app.Database();
+    if (i < 0 || i >= InUseCount(db)) return;
+    // The views read row i, so they go before the rows move.
+    m_tree->DeleteDevFromTreeCtrl(db, i);
+    if (i < m_table->rowCount()) m_table->deleteItemEx(i);
+    if (m_charts) {
+        m_charts->DeleteDevForLumo(i);
+        m_charts->LumoGraphInvalidate();
+    }
+    m_map->Boxes().DeleteItem(i);
+    hygro::DeleteDevice(m_app, i);
+}
+
+void CAppForNimbo1Dlg::DeleteDevice2(int i) {
+    DeleteFoundSensor(m_app, i);
+}
+
+void CAppForNimbo1Dlg::CheckAllDevFolder() {
+    int count = 0;
+    WithDatabaseLock(m_app.DatabaseLock(), "folder check", [&] { count = InUseCount(m_app.Database()); });
+    for (int i = 0; i < count && !m_closing; ++i)
+        CheckONeDevFolder(i);
+}
+
+void CAppForNimbo1Dlg::CheckONeDevFolder(int i) {
+    bool missing = false;
+    WithDatabaseLock(m_app.DatabaseLock(), "folder check", [&] {
+        CWiFiSensorDatabase& db = m_app.Database();
+        missing = i >= 0 && i < InUseCount(db) && CellValue<std::string>(db.GetDevDB(), i, "Folder").empty();
+    });
+    if (!missing) return;
+    m_menuSelectIndex = i;
+    OnRbtninpicEdit();
 }
 
 } // namespace hygro::ui

@@ -20,7 +20,8 @@ class QTimer;
 
 namespace hygro {
 class CAppForNimbo1App;
-}
+class PendingSensors;
+} // namespace hygro
 
 namespace hygro::charts {
 class ChartPane;
@@ -34,6 +35,7 @@ class CPicCtrl_WiFiSensor;
 
 namespace hygro::ui {
 
+class CDlgGetIpAndConnect;
 class CDlgShowSdz;
 class MainArea;
 class SensorTree;
@@ -94,6 +96,31 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     void OnMapReleased(int result, double fx, double fy, const QPoint& globalPos);
     const RealTimeAxis* RealTime() const { return m_realTime.get(); }
 
+    // "Get IP && Connection": the discovery dialog, then the poll interval applied.
+    void OnSettingsensorGetipconnection();
+    // "Add Sensor": found sensors chosen, then placed on the map one by one.
+    void OnAppendOneSensor();
+    // A free spot on the map was clicked while sensors wait to be placed.
+    void PlaceOneSensor(double fx, double fy);
+    // Every sensor still waiting to be placed goes back to the found sensors.
+    void EndAddSensor();
+    int PendingCount() const;
+    // The context menu's "Edit" and "Delete" for the menu-select index.
+    void OnRbtninpicEdit();
+    void OnRbtninpicDelete();
+    void SetMenuSelectIndex(int index) { m_menuSelectIndex = index; }
+    // In-use sensor i becomes a found sensor again (lock held by the caller).
+    void DeleteDevice(int i);
+    // Found sensor i leaves the database (polling off and lock held by the caller).
+    void DeleteDevice2(int i);
+    // The edit dialog for every in-use sensor without a data folder (or for one).
+    void CheckAllDevFolder();
+    void CheckONeDevFolder(int i);
+    // Discovery list: a known sensor's serial refreshed by a search reply (any thread).
+    void RefreshDiscoverySerial(int index, int serial);
+    CDlgGetIpAndConnect* Discovery() const;
+    bool CursorConfined() const { return m_confineToMap; }
+
   protected:
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
@@ -137,6 +164,10 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     void ClearBmpInMem();
     // Boxes for every in-use sensor from the device tables.
     void UpdateMapBoxes();
+    // Clicks outside the map are ignored while a sensor is moved or placed.
+    void SetCursorMoveRect(bool confine);
+    // SaveAllDev asking for missing folders (only where no lock is held).
+    void SaveDeviceList();
     // Map width from the picture's proportions (after a new picture), saved as "PWidth".
     void FitMapWidth(double widthPerHeight);
 
@@ -165,6 +196,10 @@ class CAppForNimbo1Dlg : public QMainWindow, private AcquisitionEvents {
     bool m_firstShowDone = false;
     std::atomic<bool> m_closing{false};
     int m_menuSelectIndex = -1;
+    QPointer<CDlgGetIpAndConnect> m_discovery; // set while the discovery dialog runs
+    std::vector<int> m_chosen;
+    std::unique_ptr<PendingSensors> m_pending;
+    bool m_confineToMap = false;
     QAction* m_viewActions[3] = {};
     QAction* m_mapAction = nullptr;
     QAction* m_tableAction = nullptr;

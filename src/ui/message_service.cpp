@@ -20,7 +20,9 @@ MsgAnswer ShowBox(const std::u16string& text, MsgButtons buttons) {
     const QString title = QStringLiteral("Hygrolog");
     switch (buttons) {
     case MsgButtons::YesNo:
-        return QMessageBox::question(nullptr, title, msg, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes
+        // Every question the station asks is about something that cannot be undone.
+        return QMessageBox::warning(nullptr, QStringLiteral("Warning"), msg, QMessageBox::Yes | QMessageBox::No) ==
+                       QMessageBox::Yes
                    ? MsgAnswer::Yes
                    : MsgAnswer::No;
     case MsgButtons::OkCancel:
