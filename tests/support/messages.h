@@ -9,13 +9,13 @@
 
 namespace hygro::test {
 
-// Records every message while it lives, answering Ok.
+// Records every message while it lives, answering Ok (questions: `questions`).
 class MessageLog {
   public:
-    MessageLog() {
-        m_previous = SetMessageHandler([this](const std::u16string& text, MsgButtons) {
+    explicit MessageLog(MsgAnswer questions = MsgAnswer::Ok) {
+        m_previous = SetMessageHandler([this, questions](const std::u16string& text, MsgButtons buttons) {
             texts.push_back(QString::fromStdU16String(text));
-            return MsgAnswer::Ok;
+            return buttons == MsgButtons::YesNo ? questions : MsgAnswer::Ok;
         });
     }
     ~MessageLog() { SetMessageHandler(m_previous); }
