@@ -8,6 +8,7 @@
 #include "app/single_instance.h"
 #include "settings/global_member.h"
 #include "mail/mail_opt.h"
+#include "ui/app_icon.h"
 #include "ui/main_window.h"
 #include "ui/message_service.h"
 #include "ui/signal_close.h"
@@ -37,6 +38,8 @@ int main(int argc, char* argv[]) {
     // Qt adopts the user's locale; files and wire texts need '.' as the decimal point.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Hygrolog"));
+    QApplication::setWindowIcon(hygro::ui::AppIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("hygrolog"));
     hygro::ui::InstallMessageService();
 
     const std::filesystem::path base = hygro::CGlobalMember::DefaultBaseFolder();
