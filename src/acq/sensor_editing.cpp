@@ -1,5 +1,7 @@
 #include "acq/sensor_editing.h"
 
+#include "acq/sensor_checks.h"
+
 #include <algorithm>
 #include <system_error>
 
@@ -11,8 +13,6 @@
 
 namespace hygro {
 namespace {
-
-constexpr std::size_t kNameBytes = 99;
 
 // The six tables in the order pending rows are kept.
 std::array<CTable_WiFiSensorDB*, 6> Tables(CWiFiSensorDatabase& db) {
@@ -113,8 +113,8 @@ int PendingSensors::Place(CWiFiSensorDatabase& db, int p, const PlacedSensorValu
     auto set = [&](int t, const char* column, auto value) {
         if (rows[static_cast<std::size_t>(t)]) rows[static_cast<std::size_t>(t)]->SetValue(tables[t], column, value);
     };
-    set(0, "Name", TruncateUtf8(v.name, kNameBytes));
-    set(0, "Folder", TruncateUtf8(v.folder, kNameBytes));
+    set(0, "Name", TruncateUtf8(v.name, kSensorNameBytes));
+    set(0, "Folder", TruncateUtf8(v.folder, kSensorNameBytes));
     set(0, "HMax", v.hMax);
     set(0, "HMin", v.hMin);
     set(0, "TMax", v.tMax);

@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include "acq/sensor_checks.h"
 #include "acq/sensor_editing.h"
 #include "app/app_core.h"
 #include "charts/lumo_charts.h"
@@ -820,8 +821,6 @@ void CAppForNimbo1Dlg::closeEvent(QCloseEvent* e) {
 
 namespace {
 
-constexpr std::size_t kNameBytes = 99;
-constexpr std::size_t kEditFolderBytes = 254;
 constexpr int kEndAddAttempts = 30;
 
 std::vector<SensorRef> InUseRefs(CWiFiSensorDatabase& db) {
@@ -983,8 +982,8 @@ void CAppForNimbo1Dlg::PlaceOneSensor(double fx, double fy) {
         m_map->Boxes().PlacedOne();
         const QColor colour = dlg.GetLineColor();
         PlacedSensorValues v;
-        v.name = TruncateUtf8(dlg.GetSensorName(), kNameBytes);
-        v.folder = TruncateUtf8(dlg.GetSaveDataFolderName(), kNameBytes);
+        v.name = TruncateUtf8(dlg.GetSensorName(), kSensorNameBytes);
+        v.folder = TruncateUtf8(dlg.GetSaveDataFolderName(), kSensorNameBytes);
         v.hMax = dlg.GetHMaxValue();
         v.hMin = dlg.GetHMinValue();
         v.tMax = dlg.GetTMaxValue();
@@ -1086,7 +1085,7 @@ void CAppForNimbo1Dlg::OnRbtninpicEdit() {
         update();
         return;
     }
-    const std::string name = TruncateUtf8(dlg.GetName(), kNameBytes);
+    const std::string name = TruncateUtf8(dlg.GetName(), kSensorNameBytes);
     const std::string folder = TruncateUtf8(dlg.GetFolder(), kEditFolderBytes);
     const QColor colour = dlg.GetESColor();
     const int show = dlg.GetIsShow();

@@ -8,8 +8,12 @@
 #include <QDialog>
 #include <QString>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+class QCloseEvent;
+class QKeyEvent;
 
 namespace hygro::ui {
 
@@ -48,7 +52,19 @@ class CDlgSetSensorName : public QDialog {
     int GetIndex() const; // the chosen pending position
     int GetKind() const;  // 0 new folder, 1 old folder
 
+    // The colour button's colour, as the colour chooser would set it.
+    void SetColourForTest(const QColor& colour);
+    // The offered old folders, in list order (UTF-8, exactly as on disk).
+    const std::vector<std::string>& OldFolders() const;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
   private:
+    void OnOK();
+    void OnNewSensor();
+    void OnOldSensor();
     struct Impl;
     std::unique_ptr<Impl> m;
 };
@@ -84,7 +100,14 @@ class CDlgEditOneOfSensor : public QDialog {
     double GetTMin() const;
     std::string GetFolder() const;
 
+    // The colour button's colour, as the colour chooser would set it.
+    void SetColourForTest(const QColor& colour);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
+    void OnOK();
     struct Impl;
     std::unique_ptr<Impl> m;
 };
