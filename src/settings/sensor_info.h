@@ -1,6 +1,7 @@
 // Base settings most modules read: poll interval, ports, protocol, picture paths, counts.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -10,32 +11,34 @@ enum Protocol : std::uint8_t { kProtoUdp = 0, kProtoTcpServer = 1, kProtoTcpClie
 
 class CSensorInfo {
   public:
-    std::uint32_t GetTimeForNet() const { return m_timeForNet; }
-    void SetTimeForNet(std::uint32_t v) { m_timeForNet = v; }
-    std::uint16_t GetDataPort() const { return m_dataPort; }
-    void SetDataPort(std::uint16_t v) { m_dataPort = v; }
-    std::uint16_t GetCmdPort() const { return m_cmdPort; }
-    void SetCmdPort(std::uint16_t v) { m_cmdPort = v; }
-    std::uint8_t GetUDPorTCP() const { return m_udpOrTcp; }
-    void SetUDPorTCP(std::uint8_t v) { m_udpOrTcp = v; }
+    std::uint32_t GetTimeForNet() const { return m_timeForNet.load(std::memory_order_relaxed); }
+    void SetTimeForNet(std::uint32_t v) { m_timeForNet.store(v, std::memory_order_relaxed); }
+    std::uint16_t GetDataPort() const { return m_dataPort.load(std::memory_order_relaxed); }
+    void SetDataPort(std::uint16_t v) { m_dataPort.store(v, std::memory_order_relaxed); }
+    std::uint16_t GetCmdPort() const { return m_cmdPort.load(std::memory_order_relaxed); }
+    void SetCmdPort(std::uint16_t v) { m_cmdPort.store(v, std::memory_order_relaxed); }
+    std::uint8_t GetUDPorTCP() const { return m_udpOrTcp.load(std::memory_order_relaxed); }
+    void SetUDPorTCP(std::uint8_t v) { m_udpOrTcp.store(v, std::memory_order_relaxed); }
     const std::u16string& GetPath() const { return m_path; }
     void SetPath(std::u16string v) { m_path = std::move(v); }
     const std::u16string& GetPathHistory() const { return m_pathHistory; }
     void SetPathHistory(std::u16string v) { m_pathHistory = std::move(v); }
-    int GetTotalCount() const { return m_totalCount; }
-    void SetTotalCount(int v) { m_totalCount = v; }
-    int GetRealCount() const { return m_realCount; }
-    void SetRealCount(int v) { m_realCount = v; }
+    int GetTotalCount() const { return m_totalCount.load(std::memory_order_relaxed); }
+    void SetTotalCount(int v) { m_totalCount.store(v, std::memory_order_relaxed); }
+    int GetRealCount() const { return m_realCount.load(std::memory_order_relaxed); }
+    void SetRealCount(int v) { m_realCount.store(v, std::memory_order_relaxed); }
 
   private:
-    std::uint32_t m_timeForNet = 10;
-    std::uint16_t m_dataPort = 0;
-    std::uint16_t m_cmdPort = 0;
-    std::uint8_t m_udpOrTcp = kProtoUdp;
+    // Ports, mode and interval are read by the network threads while the discovery
+    // dialog may set them.
+    std::atomic<std::uint32_t> m_timeForNet{10};
+    std::atomic<std::uint16_t> m_dataPort{0};
+    std::atomic<std::uint16_t> m_cmdPort{0};
+    std::atomic<std::uint8_t> m_udpOrTcp{kProtoUdp};
     std::u16string m_path;
     std::u16string m_pathHistory;
-    int m_totalCount = 0;
-    int m_realCount = 0;
+    std::atomic<int> m_totalCount{0};
+    std::atomic<int> m_realCount{0};
 };
 
 // Alarm mail account and pacing.

@@ -1,5 +1,6 @@
 #include "ui/alarm_dialogs.h"
 
+#include "ui/dialog_parts.h"
 #include "app/app_core.h"
 #include "db/wifi_sensor_db.h"
 #include "ui/db_access.h"
@@ -27,31 +28,11 @@ namespace {
 enum AlarmColumn : int { kColName, kColTime, kColHumidity, kColTemperature, kAlarmColumns };
 constexpr const char* kAlarmColumnTitle[kAlarmColumns] = {"Name", "Time", "Humidity", "Temperature"};
 
-// Enter, Escape and Alt+F4 never close these dialogs.
-bool SwallowedKey(const QKeyEvent* e) {
-    const int k = e->key();
-    return k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Escape ||
-           (k == Qt::Key_F4 && (e->modifiers() & Qt::AltModifier));
-}
-
 QString TimeText(const SystemTime& t) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
                   t.wMinute, t.wSecond);
     return QString::fromLatin1(buf);
-}
-
-QPushButton* Button(const char* text, const char* id, QWidget* parent) {
-    auto* b = new QPushButton(QString::fromLatin1(text), parent);
-    b->setObjectName(QString::fromLatin1(id));
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
-
-template <typename W> W* Named(W* w, const char* id) {
-    w->setObjectName(QString::fromLatin1(id));
-    return w;
 }
 
 void NoHelpButton(QDialog* d) {

@@ -1,5 +1,6 @@
 #include "ui/chart_dialogs.h"
 
+#include "ui/dialog_parts.h"
 #include "charts/chart_data.h"
 #include "charts/lumo_charts.h"
 #include "ui/sensor_views.h"
@@ -26,25 +27,6 @@ constexpr const char* kScaleItems[kModeCount] = {"1 hour", "1 day", "1 month", "
 // Size of one pane of the history window.
 constexpr int kPaneWidth = 720;
 constexpr int kPaneHeight = 300;
-
-// Enter, Escape and Alt+F4 never close these dialogs.
-bool SwallowedKey(const QKeyEvent* e) {
-    const int k = e->key();
-    return k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Escape ||
-           (k == Qt::Key_F4 && (e->modifiers() & Qt::AltModifier));
-}
-
-template <typename W> W* Named(W* w, const char* id) {
-    w->setObjectName(QString::fromLatin1(id));
-    return w;
-}
-
-QPushButton* Button(const char* text, const char* id, QWidget* parent) {
-    auto* b = Named(new QPushButton(QString::fromLatin1(text), parent), id);
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "util/ipv4.h"
 
 #include <QDialog>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -38,6 +39,18 @@ class CDlgGetIpAndConnect : public QDialog {
     void SetSerial(int index, int serial);
     int GetIsClosing() const;
 
+    // For tests: the search's step (1 s) and the progress window's tick (1 s); set while
+    // no search runs.
+    void SetTimings(std::chrono::milliseconds searchStep, std::chrono::milliseconds progressTick);
+    bool IsSearching() const;
+    bool RxOn(int index) const;
+    bool TxOn(int index) const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
   private:
     struct Impl;
     std::unique_ptr<Impl> m;
@@ -59,6 +72,9 @@ class CDlgFindWiFiSensor : public QDialog {
     // result receives the chosen sensor indices (in list order) on OK; found are the
     // found sensors in index order, read by the caller under the database lock.
     void SetInfo(std::vector<int>* result, std::vector<FoundSensor> found);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
 
   private:
     struct Impl;

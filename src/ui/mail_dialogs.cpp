@@ -1,5 +1,6 @@
 #include "ui/mail_dialogs.h"
 
+#include "ui/dialog_parts.h"
 #include "mail/smtp.h"
 #include "util/local_time.h"
 #include "util/message_box.h"
@@ -28,13 +29,6 @@ QString Wide(const std::u16string& s) {
 }
 std::u16string Narrow16(const QString& s) {
     return s.toStdU16String();
-}
-
-QPushButton* Button(const char* text, const char* id, QWidget* parent) {
-    auto* b = new QPushButton(QString::fromLatin1(text), parent);
-    b->setObjectName(QString::fromLatin1(id));
-    b->setAutoDefault(false);
-    return b;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "ui/map_dialogs.h"
 
+#include "ui/dialog_parts.h"
 #include "map/map_files.h"
 #include "map/map_widget.h"
 #include "util/message_box.h"
@@ -25,14 +26,6 @@ bool EndsWithAny(const QString& path, std::initializer_list<const char*> ends) {
     return std::any_of(ends.begin(), ends.end(), [&](const char* e) {
         return path.endsWith(QLatin1String(e), Qt::CaseInsensitive);
     });
-}
-
-bool IsAltF4(const QKeyEvent* e) {
-    return e->key() == Qt::Key_F4 && (e->modifiers() & Qt::AltModifier);
-}
-
-bool IsEnter(const QKeyEvent* e) {
-    return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
 }
 
 // A window rectangle from a file stays within what a screen can hold.

@@ -1,5 +1,6 @@
 #include "ui/sensor_dialogs.h"
 
+#include "ui/dialog_parts.h"
 #include "acq/sensor_checks.h"
 #include "ui/sensor_views.h"
 #include "ui/value_text.h"
@@ -26,18 +27,6 @@ namespace hygro::ui {
 namespace {
 
 const QColor kStartColour(0, 0, 255);
-
-bool IsEnter(const QKeyEvent* e) {
-    return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
-}
-bool IsEscapeOrAltF4(const QKeyEvent* e) {
-    return e->key() == Qt::Key_Escape || (e->key() == Qt::Key_F4 && (e->modifiers() & Qt::AltModifier));
-}
-
-template <typename W> W* Named(W* w, const char* id) {
-    w->setObjectName(QString::fromLatin1(id));
-    return w;
-}
 
 QPushButton* OkButton(QWidget* parent) {
     auto* b = Named(new QPushButton(QStringLiteral("OK"), parent), "1008");
