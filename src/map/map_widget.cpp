@@ -49,9 +49,12 @@ void PaintMap(QPainter& painter, const QImage& picture, const QRect& pictureArea
         // covers x .. x + w.
         const QRect outline(a.left, a.top, std::max(0, a.right - a.left - 1), std::max(0, a.bottom - a.top - 1));
         painter.setPen(QPen(QColor(255, 0, 0), 1));
-        painter.setBrush(QColor(Channel(box.r), Channel(box.g), Channel(box.b)));
+        const QColor fill(Channel(box.r), Channel(box.g), Channel(box.b));
+        painter.setBrush(fill);
         painter.drawRect(outline);
-        painter.setPen(Qt::black);
+        // The name must stay readable on whatever colour the operator chose.
+        const int luma = (fill.red() * 299 + fill.green() * 587 + fill.blue() * 114) / 1000;
+        painter.setPen(luma < 110 ? Qt::white : Qt::black);
         painter.drawText(QPoint(a.left + 1, a.top + 1 + fm.ascent()), QString::fromStdString(box.name));
     }
     painter.restore();
