@@ -8,7 +8,7 @@ pkgs=(
   libssl-dev zlib1g-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux fonts-wqy-microhei
-  xvfb xauth
+  xvfb xauth xdotool x11-apps netpbm python3-xlib
   nodejs npm
 )
 

@@ -12,6 +12,7 @@
 #include "ui/main_window.h"
 #include "ui/message_service.h"
 #include "ui/signal_close.h"
+#include "ui/ui_probe.h"
 #include "util/message_box.h"
 
 namespace {
@@ -41,6 +42,7 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(hygro::ui::AppIcon());
     QGuiApplication::setDesktopFileName(QStringLiteral("hygrolog"));
     hygro::ui::InstallMessageService();
+    hygro::ui::StartUiProbeFromEnvironment();
 
     const std::filesystem::path base = hygro::CGlobalMember::DefaultBaseFolder();
     hygro::SingleInstanceLock instance;

@@ -365,14 +365,16 @@ void CSensorProtocol::ThreadTcpAccept_Callback(CKxSocketExt* listener, const IPv
     }
     {
         CDatabaseLock::Guard guard(m_dbLock);
+        // Rows may have moved while the lock was free (a sensor added or deleted): find it again.
+        if (guard.owns()) row = GetIndexFromIP(ip);
         CTable_WiFiSensorDB* net = m_db.GetNetDB();
-        if (guard.owns() && row < net->GetRowCount()) {
+        if (guard.owns() && row >= 0 && row < net->GetRowCount()) {
             SetInt(net, row, "RemotePort", port);
             SetInt(net, row, "Socket", s);
             SetInt(net, row, "Connect", 1);
         }
     }
-    if (m_hooks.setConnectLed) m_hooks.setConnectLed(row, 1);
+    if (row >= 0 && m_hooks.setConnectLed) m_hooks.setConnectLed(row, 1);
 }
 
 void CSensorProtocol::OnPeerClosed(CKxSocketExt& ext, SocketHandle closed) {

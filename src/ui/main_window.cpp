@@ -194,6 +194,7 @@ void CAppForNimbo1Dlg::InitStatusBarCtrl() {
 void CAppForNimbo1Dlg::InitDialog() {
     CGlobalMember& settings = m_app.Settings();
     m_map = new map::CPicCtrl_WiFiSensor(m_area);
+    m_map->setObjectName(QStringLiteral("map"));
     m_map->setFont(SymbolFont(m_map->font()));
     QWidget* map = m_map;
     connect(m_map, &map::CPicCtrl_WiFiSensor::released, this,
@@ -215,6 +216,8 @@ void CAppForNimbo1Dlg::InitDialog() {
     m_realTime = std::make_unique<RealTimeAxis>(PollInterval(m_app), GetLocalTime());
     m_tree = new SensorTree(m_area);
     m_table = new SensorTable(m_area);
+    m_tree->setObjectName(QStringLiteral("sensorTree"));
+    m_table->setObjectName(QStringLiteral("sensorTable"));
     {
         CDatabaseLock::Guard guard(m_app.DatabaseLock());
         m_table->TableUpDate(m_app.Database());
