@@ -72,7 +72,16 @@ def window(title=None, cls=None):
 
 
 def wait_window(title=None, cls=None, limit=10.0):
-    return wait(lambda: window(title, cls), limit)
+    """The window once shown and no longer moving (a new dialog is placed after it shows)."""
+    def settled():
+        first = window(title, cls)
+        if not first:
+            return None
+        time.sleep(0.4)
+        again = window(title, cls)
+        same = again and all(first[k] == again[k] for k in ("x", "y", "w", "h"))
+        return again if same else None
+    return wait(settled, limit)
 
 
 def widget(win, name=None, text=None):
@@ -88,6 +97,8 @@ def centre(r):
 
 def click(r, button=1, repeat=1):
     x, y = centre(r)
+    if r.get("class") in ("QRadioButton", "QCheckBox"):
+        x = r["x"] + 8  # only the indicator and the text take clicks
     xdo("mousemove", x, y)
     time.sleep(0.15)
     xdo("click", "--repeat", repeat, "--delay", 80, button)
@@ -169,6 +180,23 @@ def cleanup():
                 p.wait(5)
             except subprocess.TimeoutExpired:
                 p.kill()
+
+
+def settings_value(section, key):
+    """A value of the station's settings file (UTF-16 INI), None when missing."""
+    try:
+        with open(os.path.join(DATA, "Settings.ini"), "rb") as f:
+            text = f.read().decode("utf-16")
+    except (OSError, UnicodeError):
+        return None
+    current = None
+    for line in text.splitlines():
+        line = line.strip()
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1]
+        elif current == section and "=" in line and line.split("=", 1)[0].strip().lower() == key.lower():
+            return line.split("=", 1)[1].strip()
+    return None
 
 
 def table_cells(col):
@@ -350,9 +378,15 @@ def main():
     menu("Setting", "Display Mode")
     dlg = wait_window("Show Mode")
     click(widget(dlg, "1020"))
+    dlg = wait(lambda: (lambda w: w and widget(w, "1021")["enabled"] and w)(window("Show Mode")), 5)
+    check("History Data enables the scale", dlg is not None)
+    click(widget(dlg, "1021"))
+    xdo("key", "Down", "Return")
+    time.sleep(0.3)
     shot("show-mode", "Show Mode")
     click(widget(dlg, "1008"))
-    wait(lambda: window("Show Mode") is None, 5)
+    check("the show mode dialog closes with OK", wait(lambda: window("Show Mode") is None, 5))
+    check("the show mode is saved as history", wait(lambda: settings_value("ShowMode", "mode") not in (None, "0"), 5))
     time.sleep(1)
     shot("history-charts")
 
