@@ -26,7 +26,7 @@ if [ ! -s "$data/Settings.ini" ]; then
   # Four sensors already added: folders, colours, map positions, limits.
   to_profile > "$data/Settings.ini" <<'INI'
 [View]
-mode=table
+mode=map
 [DSNet]
 time=10
 LocalPortForData=50200
