@@ -291,9 +291,17 @@ void CAcquisition::CollectUdp() {
 void CAcquisition::CollectTcp() {
     CWiFiSensorNetOpt& net = m_app.Net();
     CTable_WiFiSensorDB* netTable = m_app.Database().GetNetDB();
+    CTable_WiFiSensorDB* dev = m_app.Database().GetDevDB();
     for (int i = 0; i < netTable->GetRowCount(); ++i) {
         const SocketHandle s = CellValue<int>(netTable, i, "Socket");
-        const SocketExtPtr conn = s >= 0 ? net.GetSocketExt(s) : nullptr;
+        SocketExtPtr conn = s >= 0 ? net.GetSocketExt(s) : nullptr;
+        if (!conn && i < dev->GetRowCount()) {
+            // A sensor that closes its connection right after answering: the connection is
+            // retired (Socket -1) as soon as the close is read, often before this pass, but
+            // its endpoint, found by the sensor's connection name, still holds the answer.
+            const std::string name = CellValue<std::string>(dev, i, "Name");
+            conn = net.GetSocketExt(!name.empty() && name[0] == '!' ? name : "TcpClient" + name);
+        }
         if (!conn) continue;
         char text[kAnswerBuffer] = {};
         bool complete = false;
@@ -351,7 +359,8 @@ void CAcquisition::SaveWiFiSensorData(int index, const char* buffer, int /*len*/
     double h = 0.0, t = 0.0;
     ParseNormalisedReading(buffer, h, t);
     AddLogInfo("Save Folder:" + hourFile.string() + " Data:" + buffer);
-    SaveComRevData(buffer, 16, hourFile, poll.wMinute, poll.wSecond, h, t);
+    if (!SaveComRevData(buffer, 16, hourFile, poll.wMinute, poll.wSecond, h, t))
+        AddLogInfo("Save Failed! Folder:" + hourFile.string() + " Data:" + buffer);
     CheckNeedSaveAvg(folder, static_cast<std::uint16_t>(CellValue<int>(dev, index, "LYear")),
                      static_cast<std::uint16_t>(CellValue<int>(dev, index, "LMonth")),
                      static_cast<std::uint16_t>(CellValue<int>(dev, index, "LDay")),

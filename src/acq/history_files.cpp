@@ -235,12 +235,12 @@ bool ParseNormalisedReading(std::string_view reading, double& h, double& t) {
     return hum && tem;
 }
 
-void SaveComRevData(const char* buf, std::uint32_t len, const fs::path& hourFile, std::uint16_t minute,
+bool SaveComRevData(const char* buf, std::uint32_t len, const fs::path& hourFile, std::uint16_t minute,
                     std::uint16_t second, double h, double t) {
     UniqueFd fd = OpenRegular(hourFile, O_RDWR);
-    if (!fd.ok()) return;
+    if (!fd.ok()) return false;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return;
+    if (::fstat(fd.get(), &st) != 0) return false;
     const auto length = static_cast<std::size_t>(st.st_size);
 
     Running hum{1, h};
@@ -255,8 +255,6 @@ void SaveComRevData(const char* buf, std::uint32_t len, const fs::path& hourFile
                       ParseDecimal(Field(head.data(), got, kHeadTemMean, kMeanWidth))},
                      t, IsValidTemperature(t));
     }
-    if (!WriteAt(fd.get(), 0, HourHead(hum, tem))) return;
-
     std::string record;
     record.reserve(kHourRecordSize);
     AppendTwoDigits(record, minute);
@@ -269,7 +267,13 @@ void SaveComRevData(const char* buf, std::uint32_t len, const fs::path& hourFile
     record += "\r\n";
     // A file without a head gets its first record right after the new head.
     const std::size_t end = length < kHourMinHeadSize ? kHourHeadSize : std::max(length, kHourHeadSize);
-    WriteAt(fd.get(), static_cast<off_t>(end), record);
+    // The record first, then the head that counts it. A write that fails (a full disk
+    // fails one part-way) is taken back, so the file stays a head plus whole records: a
+    // partial record would shift every later one.
+    if (WriteAt(fd.get(), static_cast<off_t>(end), record) && WriteAt(fd.get(), 0, HourHead(hum, tem)))
+        return true;
+    [[maybe_unused]] const int restored = ::ftruncate(fd.get(), static_cast<off_t>(length));
+    return false;
 }
 
 void SaveLastDayAvg(const fs::path& dayFolder) {

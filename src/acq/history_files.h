@@ -43,8 +43,9 @@ bool ParseNormalisedReading(std::string_view reading, double& h, double& t);
 // Appends one record to an existing hour file and brings its head up to date. Does
 // nothing when the file cannot be opened; the caller creates it beforehand. len is
 // not used: a record always takes 14 characters of buf (padded with blanks when buf
-// is null or shorter, by len).
-void SaveComRevData(const char* buf, std::uint32_t len, const std::filesystem::path& hourFile,
+// is null or shorter, by len). False when the reading could not be stored (the file
+// is then as it was).
+bool SaveComRevData(const char* buf, std::uint32_t len, const std::filesystem::path& hourFile,
                     std::uint16_t minute, std::uint16_t second, double h, double t);
 
 // Rewrite folder/Avg.cvs from the heads of the hour files 0-23, the day averages 1-31

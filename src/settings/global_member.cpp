@@ -105,6 +105,13 @@ int CGlobalMember::EditSettingsFile(const std::function<void(ProfileFile&)>& edi
     if (m_settingsPath.empty()) return 0;
     std::lock_guard lock(m_fileLock);
     ProfileFile doc = LoadSettingsFile();
+    if (!CKxFileOpt::IsFile_FileOpt(m_settingsPath)) {
+        // Deleted while we run: a file holding only this edit would lose every other setting
+        // at the next start, so it starts again from everything held here. The device list
+        // is not held here; its own save (at the latest when the station closes) adds it.
+        AddLogInfo("Settings file missing, written again from the settings in use!");
+        PutHeldSettings(doc);
+    }
     if (edit) edit(doc);
     doc.DeleteSection(u"md5");
     const std::string digest = MD5::HexDigest(doc.Serialize());
@@ -264,6 +271,20 @@ void CGlobalMember::PutAlarmMail(ProfileFile& f) const {
     f.SetString(u"AlarmMail", u"User", m_alarmMail.user);
     f.SetString(u"AlarmMail", u"Password", m_alarmMail.password);
     f.SetString(u"AlarmMail", u"Time", Num(m_alarmMail.time));
+}
+
+void CGlobalMember::PutHeldSettings(ProfileFile& f) const {
+    f.SetString(u"Pos", u"left", Num(m_left));
+    f.SetString(u"Pos", u"top", Num(m_top));
+    f.SetString(u"Pos", u"width", Num(m_width));
+    f.SetString(u"Pos", u"height", Num(m_height));
+    f.SetString(u"Other", u"PWidth", Num(m_pictureWidth));
+    PutPortInfo(f);
+    PutPictureInfo(f);
+    PutShowModeInfo(f);
+    PutAlarmMail(f);
+    f.SetString(u"View", u"mode", m_viewMode == 0 ? u"map" : u"table");
+    f.SetString(u"Data", u"Path", PathText(m_dataPath));
 }
 
 void CGlobalMember::SaveOtherInfo() {

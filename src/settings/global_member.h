@@ -140,6 +140,8 @@ class CGlobalMember : public CSaveWndPosBase {
     void PutPictureInfo(ProfileFile& f) const;
     void PutShowModeInfo(ProfileFile& f) const;
     void PutAlarmMail(ProfileFile& f) const;
+    // Every setting this store holds (not the device list).
+    void PutHeldSettings(ProfileFile& f) const;
     void CheckSettingsFile();
     void RejectSettingsFile(const char* message);
 

@@ -22,6 +22,10 @@ CKxLogOpt::~CKxLogOpt() {
 void CKxLogOpt::SetPath(const std::filesystem::path& folder) {
     DeleteDirectory(folder);
     {
+        std::lock_guard fileLock(m_fileLock);
+        m_files.clear();
+    }
+    {
         std::lock_guard lock(m_queueLock);
         m_folder = folder;
         m_closing = false;
@@ -77,6 +81,12 @@ int CKxLogOpt::Write() {
         const std::filesystem::path name = folder / ("Log" + line.substr(0, 23) + ".txt");
         if (!CKxFileOpt::CreateFile_FileOpt(name)) return 0;
         m_currentFile = name;
+        // Only files of this run are deleted; the folder was emptied when it was set.
+        if (m_files.empty() || m_files.back() != name) m_files.push_back(name);
+        while (m_files.size() > static_cast<std::size_t>(kMaxFiles)) {
+            CKxFileOpt::DeleteFile_FileOpt(m_files.front());
+            m_files.pop_front();
+        }
     }
     if (m_currentFile.empty()) return 0;
     // Appending never re-creates a file that has vanished: the line is lost instead.

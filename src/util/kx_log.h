@@ -15,6 +15,9 @@ namespace hygro {
 class CKxLogOpt {
   public:
     static constexpr int kMaxLinesPerFile = 10001;
+    // Files kept in the folder: beginning one more deletes the oldest, so a station that
+    // runs for months never fills its disk with log (about 15 MB at most).
+    static constexpr int kMaxFiles = 10;
 
     CKxLogOpt();
     ~CKxLogOpt();
@@ -38,7 +41,7 @@ class CKxLogOpt {
     using Tap = std::function<void(const std::string& text)>;
     void SetTap(Tap tap);
 
-    // Number of log files begun in this run.
+    // Number of log files begun in this run (the oldest beyond kMaxFiles are gone).
     int FileCount() const;
     std::filesystem::path CurrentFile() const;
 
@@ -56,6 +59,7 @@ class CKxLogOpt {
     int m_fileCount = 0;                 // guarded by m_fileLock
     int m_lineCounter = 0;               // guarded by m_fileLock
     std::filesystem::path m_currentFile; // guarded by m_fileLock
+    std::deque<std::filesystem::path> m_files; // begun in this run, oldest first; by m_fileLock
     std::jthread m_writer;
 };
 

@@ -438,6 +438,143 @@ TEST_F(SimTest, SplitAnswersArriveInTwoPartsOverUdpAndTcp) {
     EXPECT_GE(t2 - t1, 30ms) << "the second write comes about 50 ms later";
 }
 
+// ---- outages -------------------------------------------------------------------
+
+TEST_F(SimTest, AnOutageForgetsTheStationAndIgnoresEverythingUntilPowerReturns) {
+    // 198.18.0.2 talks UDP, 198.18.0.3 TCP; both are on for 2 s, then off for 2 s.
+    Start({"--count", "2", "--fault", "1001:outage=2/2", "--fault", "1002:outage=2/2"});
+    const std::string udpSensor = "198.18.0.2", tcpSensor = "198.18.0.3";
+    Fd data = UdpSocket();
+    const std::uint16_t port = LocalPort(data.get());
+    Fd listener = Listener();
+    const std::uint16_t tcpPort = LocalPort(listener.get());
+
+    ConnectUdp(udpSensor, port);
+    ASSERT_TRUE(PollUdp(data.get(), udpSensor, port));
+    ConnectTcp(tcpSensor, tcpPort);
+    auto conn = Accept(listener.get());
+    ASSERT_TRUE(conn);
+
+    ASSERT_TRUE(sim->WaitFor(udpSensor + " outage begins", 3000ms));
+    ASSERT_TRUE(sim->WaitFor(tcpSensor + " outage begins", 500ms));
+    EXPECT_TRUE(StreamReader(conn->fd.get()).AtEnd()) << "power loss ends the connection";
+    EXPECT_TRUE(sim->WaitFor(tcpSensor + " tcp closed (outage)"));
+    ExpectNoAnswer(data.get(), udpSensor, port, "outage");
+    std::size_t mark = Mark();
+    Search();
+    ASSERT_TRUE(SendTo(command.get(), udpSensor, kCommandPort, Message("CONNECT UDP", port)));
+    ASSERT_TRUE(SendTo(command.get(), tcpSensor, kCommandPort, Message("CONNECT TCP", tcpPort)));
+    EXPECT_TRUE(sim->WaitFor(udpSensor + " ignores CONNECT (outage)", 1000ms, mark));
+    EXPECT_TRUE(sim->WaitFor(tcpSensor + " ignores CONNECT (outage)", 1000ms, mark));
+    EXPECT_EQ(sim->Count("ignores SEARCH (outage)", mark), 2u);
+    EXPECT_TRUE(ReceiveAll(command.get(), 100ms).empty());
+    EXPECT_FALSE(Accept(listener.get(), 100ms));
+
+    // Back on, each waits for a CONNECT like after power-on.
+    ASSERT_TRUE(sim->WaitFor(udpSensor + " outage ends", 2500ms));
+    ASSERT_TRUE(sim->WaitFor(tcpSensor + " outage ends", 500ms));
+    ExpectNoAnswer(data.get(), udpSensor, port, "not connected");
+    EXPECT_FALSE(Accept(listener.get(), 200ms)) << "no connection without a CONNECT";
+    ConnectUdp(udpSensor, port);
+    const auto d = PollUdp(data.get(), udpSensor, port);
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(IsReading(d->bytes)) << Shown(d->bytes);
+    ConnectTcp(tcpSensor, tcpPort);
+    auto again = Accept(listener.get());
+    ASSERT_TRUE(again);
+    ASSERT_TRUE(SendAll(again->fd.get(), "S"));
+    const auto line = StreamReader(again->fd.get()).Line();
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(IsReading(*line)) << Shown(*line);
+}
+
+// ---- the rogue peer ---------------------------------------------------------------
+
+TEST_F(SimTest, TheFloodIsBoundedInCountAndRateAndComesFromTheRogueAlone) {
+    const struct {
+        unsigned count, size, ports, rate;
+    } cases[] = {{40, 100, 2, 200}, {6, 65507, 1, 50}, {8, 5, 1, 1000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("size " + std::to_string(c.size));
+        Fd a = UdpSocket(), b = UdpSocket();
+        for (int fd : {a.get(), b.get()}) {
+            const int big = 4 << 20;
+            if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big) != 0)
+                setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+        }
+        const auto start = SteadyClock::now();
+        Start({"--rogue", "198.18.0.9", "--flood-to", kStation + ":" + std::to_string(LocalPort(a.get())),
+               "--flood-to", kStation + ":" + std::to_string(LocalPort(b.get())), "--flood-count",
+               std::to_string(c.count), "--flood-size", std::to_string(c.size), "--flood-ports",
+               std::to_string(c.ports), "--flood-rate", std::to_string(c.rate)});
+        ASSERT_TRUE(sim->WaitFor("rogue flood done: " + std::to_string(c.count) + " sent, 0 failed", 3000ms));
+        const auto took = SteadyClock::now() - start;
+        EXPECT_GE(took, std::chrono::milliseconds(1000 * (c.count - 1) / c.rate));
+
+        std::vector<std::string> got[2];
+        std::set<std::uint16_t> sourcePorts;
+        std::vector<char> buf(70000);
+        for (int k = 0; k < 2; ++k) {
+            const int fd = k == 0 ? a.get() : b.get();
+            while (Readable(fd, 200ms)) {
+                sockaddr_in from{};
+                socklen_t len = sizeof from;
+                const ssize_t n = ::recvfrom(fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+                ASSERT_GE(n, 0);
+                std::array<char, INET_ADDRSTRLEN> ip{};
+                inet_ntop(AF_INET, &from.sin_addr, ip.data(), ip.size());
+                EXPECT_STREQ(ip.data(), "198.18.0.9");
+                sourcePorts.insert(ntohs(from.sin_port));
+                got[k].emplace_back(buf.data(), static_cast<std::size_t>(n));
+            }
+        }
+        // The targets take the datagrams in turn: the even ones go to a.
+        ASSERT_EQ(got[0].size(), c.count / 2);
+        ASSERT_EQ(got[1].size(), c.count / 2);
+        EXPECT_EQ(sourcePorts.size(), c.ports);
+        for (const auto& list : got)
+            for (const auto& d : list) EXPECT_EQ(d.size(), c.size);
+        const std::string reading = "+50.0,+20.0\r\n", reply = "@WiFi Sensor/T VER1.00,999999\r\n";
+        EXPECT_EQ(got[0][0], reading.substr(0, c.size) + got[0][0].substr(std::min<std::size_t>(c.size, reading.size())));
+        EXPECT_EQ(got[1][0].substr(0, std::min<std::size_t>(c.size, reply.size())), reply.substr(0, c.size));
+        EXPECT_NE(got[0][1].substr(0, 5), reading.substr(0, 5)) << "the rest is garbage";
+        EXPECT_EQ(sim->Stop(SIGTERM), 0);
+        sim.reset();
+    }
+}
+
+TEST_F(SimTest, IdleConnectionsNeverSpeakAndVanishingOnesLeaveNoTrace) {
+    Fd listener = Listener();
+    const std::string to = kStation + ":" + std::to_string(LocalPort(listener.get()));
+    Start({"--rogue", "198.18.0.9", "--tcp-idle", to + ",3", "--tcp-vanish", to + ",2"});
+    std::vector<Accepted> conns;
+    while (conns.size() < 5) {
+        auto c = Accept(listener.get(), 3000ms);
+        ASSERT_TRUE(c) << "only " << conns.size() << " connections";
+        EXPECT_EQ(c->ip, "198.18.0.9");
+        conns.push_back(std::move(*c));
+    }
+    ASSERT_TRUE(sim->WaitFor("rogue tcp vanish done", 3000ms));
+    EXPECT_EQ(sim->Count("rogue tcp idle connected " + to), 3u);
+    EXPECT_EQ(sim->Count("rogue tcp vanished"), 2u);
+    EXPECT_EQ(sim->Count("(reset)"), 0u) << "TCP_REPAIR refused";
+
+    // No FIN and no data on any of them...
+    for (auto& c : conns) EXPECT_FALSE(StreamReader(c.fd.get()).Some(100ms));
+    // ...yet the vanished ones answer what we send with a reset, the idle ones take it.
+    int reset = 0;
+    for (auto& c : conns) {
+        ASSERT_TRUE(SendAll(c.fd.get(), "S"));
+        if (StreamReader(c.fd.get()).AtEnd(300ms)) ++reset;
+    }
+    EXPECT_EQ(reset, 2);
+    EXPECT_EQ(sim->Count("rogue tcp idle closed"), 0u);
+
+    // A connection the station closes is logged.
+    for (auto& c : conns) c.fd.reset();
+    EXPECT_TRUE(sim->WaitFor("rogue tcp idle closed by station (3/3)"));
+}
+
 // ---- bad input ----------------------------------------------------------------
 
 TEST_F(SimTest, MalformedMessagesAreLoggedAndIgnored) {
@@ -607,6 +744,16 @@ TEST(SimOptions, HelpExitsZeroAndDescribesEveryOption) {
                              "no-search",
                              "old-version",
                              "short-reply",
+                             "outage=UP/DOWN",
+                             "--rogue ADDRESS",
+                             "--flood-to STATION:PORT",
+                             "--flood-rate N",
+                             "--flood-count N",
+                             "--flood-size N",
+                             "--flood-ports N",
+                             "--tcp-idle STATION:PORT,N",
+                             "--tcp-vanish STATION:PORT,N",
+                             "rogue flood done",
                              "--script FILE",
                              "--fixed SERIAL=H,T",
                              "--seed N",
@@ -657,6 +804,21 @@ TEST_F(SimTest, BadCommandLinesExitWith2AndSayWhy) {
         {{"--count", "1", "--quiet=yes"}, "--quiet takes no value"},
         {{"--count", "1", "--script", (dir / "missing").string()}, "cannot open"},
         {{"--count", "1", "--script", (dir / "bad-script").string()}, "bad-script:1: expected"},
+        {{"--count", "1", "--fault", "1001:outage"}, "outage needs =UP/DOWN"},
+        {{"--count", "1", "--fault", "1001:outage=5"}, "outage needs =UP/DOWN"},
+        {{"--count", "1", "--fault", "1001:outage=0/5"}, "outage needs =UP/DOWN"},
+        {{"--count", "1", "--fault", "1001:outage=5/x"}, "outage needs =UP/DOWN"},
+        {{"--flood-to", "198.18.0.1:50200"}, "need --rogue"},
+        {{"--count", "1", "--tcp-idle", "198.18.0.1:50200,1"}, "need --rogue"},
+        {{"--rogue", "198.18.0.9"}, "--rogue needs"},
+        {{"--rogue", "198.18.0.0x", "--flood-to", "198.18.0.1:1"}, "--rogue '198.18.0.0x'"},
+        {{"--rogue", "198.18.0.9", "--flood-to", "198.18.0.1"}, "expected STATION:PORT"},
+        {{"--rogue", "198.18.0.9", "--flood-to", "198.18.0.1:0"}, "expected STATION:PORT"},
+        {{"--rogue", "198.18.0.9", "--flood-to", "198.18.0.1:1", "--flood-size", "65508"}, "--flood-size"},
+        {{"--rogue", "198.18.0.9", "--flood-to", "198.18.0.1:1", "--flood-rate", "0"}, "--flood-rate"},
+        {{"--rogue", "198.18.0.9", "--flood-to", "198.18.0.1:1", "--flood-ports", "1025"}, "--flood-ports"},
+        {{"--rogue", "198.18.0.9", "--tcp-vanish", "198.18.0.1:1,0"}, "expected STATION:PORT,N"},
+        {{"--rogue", "198.18.0.9", "--tcp-idle", "198.18.0.1:1"}, "expected STATION:PORT,N"},
     };
     for (const auto& c : cases) {
         std::string shown;

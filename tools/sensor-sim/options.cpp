@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <tuple>
 
 namespace hygrosim {
 namespace {
@@ -23,6 +24,7 @@ struct FaultArg {
     std::uint32_t serial;
     std::string kind;
     std::optional<unsigned> n;
+    std::optional<Outage> outage;
     std::string text;
 };
 
@@ -34,6 +36,8 @@ struct Raw {
     std::vector<FaultArg> faults;
     std::vector<std::pair<std::uint32_t, Reading>> fixed;
     std::vector<std::string> scripts;
+    Rogue rogue;
+    bool rogueOptions = false; // any of the options that need --rogue
 };
 
 template <typename T> std::optional<T> ParseUnsigned(std::string_view s, T max) {
@@ -70,6 +74,38 @@ struct Error {
     std::string message;
 };
 
+// "A.B.C.D:PORT" with a unicast address and a port 1..65535.
+std::optional<Endpoint> ParseTarget(std::string_view s) {
+    const auto colon = s.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    auto address = ParseSensorAddress(std::string(s.substr(0, colon)));
+    auto port = ParseUnsigned<std::uint16_t>(s.substr(colon + 1), 65535);
+    if (!address || !port || *port == 0) return std::nullopt;
+    return Endpoint{*address, *port};
+}
+
+// "A.B.C.D:PORT,N" for the TCP rogue options.
+std::pair<Endpoint, unsigned> ParseTargetCount(const std::string& name, const std::string& v) {
+    const auto comma = v.rfind(',');
+    std::optional<Endpoint> target;
+    std::optional<unsigned> n;
+    if (comma != std::string::npos) {
+        target = ParseTarget(std::string_view(v).substr(0, comma));
+        n = ParseUnsigned<unsigned>(std::string_view(v).substr(comma + 1), kMaxRogueSockets);
+    }
+    if (!target || !n || *n == 0)
+        throw Error{name + " " + Quote(v) + ": expected STATION:PORT,N with N 1.." +
+                    std::to_string(kMaxRogueSockets)};
+    return {*target, *n};
+}
+
+unsigned ParseBounded(const std::string& name, const std::string& v, unsigned min, unsigned max) {
+    auto n = ParseUnsigned<unsigned>(v, max);
+    if (!n || *n < min)
+        throw Error{name + " " + Quote(v) + ": must be " + std::to_string(min) + ".." + std::to_string(max)};
+    return *n;
+}
+
 std::optional<Reading> ParsePair(std::string_view s) {
     const auto comma = s.find(',');
     if (comma == std::string_view::npos) return std::nullopt;
@@ -86,6 +122,20 @@ void ParseFault(const std::string& v, Raw& raw) {
     auto serial = ParseUnsigned<std::uint32_t>(std::string_view(v).substr(0, colon), kMaxSerial);
     if (!serial) throw Error{bad + "SERIAL must be 0.." + std::to_string(kMaxSerial)};
     std::string kind = v.substr(colon + 1);
+    if (kind.starts_with("outage")) {
+        // outage=UP/DOWN, both whole seconds >= 1.
+        const std::string_view spec = std::string_view(kind).substr(6);
+        const auto slash = spec.find('/');
+        std::optional<unsigned> up, down;
+        if (spec.starts_with("=") && slash != std::string_view::npos) {
+            up = ParseUnsigned<unsigned>(spec.substr(1, slash - 1), 86400u);
+            down = ParseUnsigned<unsigned>(spec.substr(slash + 1), 86400u);
+        }
+        if (!up || !down || *up == 0 || *down == 0)
+            throw Error{bad + "outage needs =UP/DOWN, seconds 1..86400"};
+        raw.faults.push_back({*serial, "outage", std::nullopt, Outage{*up, *down}, v});
+        return;
+    }
     std::optional<unsigned> n;
     if (const auto eq = kind.find('='); eq != std::string::npos) {
         n = ParseUnsigned<unsigned>(std::string_view(kind).substr(eq + 1), 1000000000u);
@@ -103,7 +153,7 @@ void ParseFault(const std::string& v, Raw& raw) {
     } else {
         throw Error{bad + "unknown kind " + Quote(kind) + " (see --help)"};
     }
-    raw.faults.push_back({*serial, kind, n, v});
+    raw.faults.push_back({*serial, kind, n, std::nullopt, v});
 }
 
 void ReadScript(const std::string& path, std::vector<std::pair<std::uint32_t, Reading>>& out) {
@@ -131,7 +181,13 @@ Options Build(const Raw& raw, Options base) {
     if (!raw.sensors.empty() && raw.count) throw Error{"give either --sensor or --count, not both"};
     if (!raw.count && (raw.firstAddress || raw.firstSerial))
         throw Error{"--first-address and --first-serial go with --count"};
-    if (raw.sensors.empty() && !raw.count) throw Error{"no sensors: give --sensor ADDRESS or --count N"};
+    const Rogue& r = raw.rogue;
+    const bool rogueActs = !r.floodTo.empty() || r.idleTo || r.vanishTo;
+    if (raw.rogueOptions && r.address == 0) throw Error{"--flood-*, --tcp-idle and --tcp-vanish need --rogue"};
+    if (r.address != 0 && !rogueActs) throw Error{"--rogue needs --flood-to, --tcp-idle or --tcp-vanish"};
+    if (raw.sensors.empty() && !raw.count && !rogueActs)
+        throw Error{"no sensors: give --sensor ADDRESS or --count N"};
+    base.rogue = r;
 
     const std::uint32_t firstSerial = raw.firstSerial.value_or(1001);
     if (raw.count) {
@@ -184,6 +240,8 @@ Options Build(const Raw& raw, Options base) {
             x.oldVersion = true;
         else if (f.kind == "short-reply")
             x.shortReply = true;
+        else if (f.kind == "outage")
+            x.outage = f.outage;
     }
     for (const auto& [serial, reading] : raw.fixed)
         find(serial, "--fixed")->fixed = reading;
@@ -269,6 +327,35 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
                 if (!serial || !reading)
                     throw Error{"--fixed " + Quote(v) + ": expected SERIAL=HUMIDITY,TEMPERATURE"};
                 raw.fixed.push_back({*serial, *reading});
+            } else if (name == "--rogue") {
+                const std::string v = value();
+                auto address = ParseSensorAddress(v);
+                if (!address) throw Error{"--rogue " + Quote(v) + ": bad IPv4 address"};
+                raw.rogue.address = *address;
+            } else if (name == "--flood-to") {
+                const std::string v = value();
+                auto target = ParseTarget(v);
+                if (!target) throw Error{"--flood-to " + Quote(v) + ": expected STATION:PORT"};
+                raw.rogue.floodTo.push_back(*target);
+                raw.rogueOptions = true;
+            } else if (name == "--flood-rate") {
+                raw.rogue.floodRate = ParseBounded(name, value(), 1, 100000);
+                raw.rogueOptions = true;
+            } else if (name == "--flood-count") {
+                raw.rogue.floodCount = ParseBounded(name, value(), 1, 1000000000);
+                raw.rogueOptions = true;
+            } else if (name == "--flood-size") {
+                raw.rogue.floodSize = ParseBounded(name, value(), 1, kMaxDatagram);
+                raw.rogueOptions = true;
+            } else if (name == "--flood-ports") {
+                raw.rogue.floodPorts = ParseBounded(name, value(), 1, kMaxRogueSockets);
+                raw.rogueOptions = true;
+            } else if (name == "--tcp-idle") {
+                std::tie(raw.rogue.idleTo, raw.rogue.idleCount) = ParseTargetCount(name, value());
+                raw.rogueOptions = true;
+            } else if (name == "--tcp-vanish") {
+                std::tie(raw.rogue.vanishTo, raw.rogue.vanishCount) = ParseTargetCount(name, value());
+                raw.rogueOptions = true;
             } else if (name == "--seed") {
                 const std::string v = value();
                 auto seed = ParseUnsigned<std::uint64_t>(v, UINT64_MAX);
@@ -333,6 +420,29 @@ both over --fixed and --script):
       no-search              ignores SEARCH
       old-version            search reply says "VER0.90," for "VER1.00,"
       short-reply            search reply cut to 30 bytes
+      outage=UP/DOWN         power cuts: from the start, on for UP seconds,
+                             off for DOWN, and so on. Going off drops the
+                             station (the TCP connection is closed); while
+                             off it ignores everything; back on it waits
+                             for a CONNECT like after power-on
+
+A rogue peer (no sensor; the options below need --rogue, and sensors are
+optional with them):
+  --rogue ADDRESS            the rogue's own address (configured here; it may
+                             be an address the station knows as a sensor)
+  --flood-to STATION:PORT    send garbage datagrams there; repeatable, the
+                             datagrams take the targets in turn. Every fourth
+                             begins like a reading, the next like a search
+                             reply; the rest of each is random bytes
+  --flood-rate N             datagrams per second in all (100)
+  --flood-count N            datagrams in all, then the flood ends (1000)
+  --flood-size N             bytes per datagram, 1..65507 (64)
+  --flood-ports N            source ports taken in turn, 1..1024 (1)
+  --tcp-idle STATION:PORT,N  open N connections there that never send
+  --tcp-vanish STATION:PORT,N
+                             N times, one after the other: connect, wait
+                             300 ms, then drop the connection without a FIN
+                             or RST (TCP_REPAIR; a reset when not permitted)
 
 Running:
   --duration SECONDS         stop by itself after SECONDS (fractions allowed);
@@ -380,6 +490,16 @@ answer adds " (KIND)"):
   ADDRESS <- R
   ADDRESS <- unknown "BYTES"             (C escapes, at most 64 bytes shown)
   ADDRESS send failed: REASON
+  ADDRESS outage begins                  (outage) going off ...
+  ADDRESS outage ends                    ... and on again
+  ADDRESS ignores WHAT (outage)          WHAT: S, SEARCH, CONNECT
+  rogue flood done: N sent, M failed     after --flood-count datagrams
+  rogue tcp idle connected STATION (K/N)
+  rogue tcp idle closed by station (K/N)
+  rogue tcp vanish connected STATION (K/N)
+  rogue tcp vanished (K/N)               (reset) when TCP_REPAIR was refused
+  rogue tcp vanish done
+  rogue tcp connect STATION failed: REASON
   ignored datagram to DESTINATION        arrived on 0.0.0.0:65530 for an
                                          address that is no sensor's
   stopped                                at the end

@@ -14,6 +14,18 @@ struct Reading {
     double temperature = 0;
 };
 
+struct Endpoint {
+    in_addr_t address = 0;  // network byte order
+    std::uint16_t port = 0; // host byte order
+    bool operator==(const Endpoint&) const = default;
+};
+
+// Periodic power loss: on for `up` seconds, off for `down`, from the start.
+struct Outage {
+    unsigned up = 0;
+    unsigned down = 0;
+};
+
 struct Faults {
     bool silent = false;
     std::optional<unsigned> silentAfter;
@@ -24,6 +36,7 @@ struct Faults {
     bool noSearch = false;
     bool oldVersion = false;
     bool shortReply = false;
+    std::optional<Outage> outage;
 };
 
 struct SensorConfig {
@@ -34,8 +47,23 @@ struct SensorConfig {
     std::vector<Reading> script;
 };
 
+// A peer that is no sensor: garbage datagrams and TCP connections that never speak.
+struct Rogue {
+    in_addr_t address = 0; // network byte order; 0 when there is no rogue
+    std::vector<Endpoint> floodTo;
+    unsigned floodRate = 100;   // datagrams per second, all targets together
+    unsigned floodCount = 1000; // datagrams in all
+    unsigned floodSize = 64;    // bytes per datagram
+    unsigned floodPorts = 1;    // source ports taken in turn
+    std::optional<Endpoint> idleTo;
+    unsigned idleCount = 0;
+    std::optional<Endpoint> vanishTo;
+    unsigned vanishCount = 0;
+};
+
 struct Options {
     std::vector<SensorConfig> sensors;
+    Rogue rogue;
     std::uint64_t seed = 1;
     std::optional<double> durationSeconds;
     bool quiet = false;
@@ -53,5 +81,7 @@ std::string HelpText();
 inline constexpr std::uint32_t kMaxSerial = 999999; // six digits in the search reply
 inline constexpr unsigned kMaxSensors = 1000;
 inline constexpr double kMaxValue = 999.9; // keeps a reading within "%+.1f,%+.1f"
+inline constexpr unsigned kMaxDatagram = 65507;   // the largest UDP payload over IPv4
+inline constexpr unsigned kMaxRogueSockets = 1024;
 
 } // namespace hygrosim

@@ -13,12 +13,6 @@ namespace hygrosim {
 
 inline constexpr std::uint16_t kCommandPort = 65530;
 
-struct Endpoint {
-    in_addr_t address = 0;  // network byte order
-    std::uint16_t port = 0; // host byte order
-    bool operator==(const Endpoint&) const = default;
-};
-
 enum class CommandKind { Search, ConnectUdp, ConnectTcp };
 
 struct Command {

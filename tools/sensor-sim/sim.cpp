@@ -10,6 +10,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -25,6 +26,9 @@ constexpr auto kConnectTimeout = std::chrono::seconds(2);
 constexpr auto kSplitGap = std::chrono::milliseconds(50);
 constexpr auto kLongestWait = std::chrono::milliseconds(1000);
 constexpr std::size_t kDatagramBuffer = 2048;
+constexpr auto kVanishHold = std::chrono::milliseconds(300);
+constexpr auto kVanishPause = std::chrono::milliseconds(200);
+constexpr unsigned kFloodBurst = 1000; // datagrams sent at most per loop pass when behind
 
 std::string Reason(int error) {
     return std::strerror(error);
@@ -161,20 +165,50 @@ bool Simulator::Open() {
                      errno == EADDRNOTAVAIL ? " (the address must be configured on an interface here)" : "");
         return false;
     };
-    if (!open(m_wildcard, htonl(INADDR_ANY), true)) return false;
+    // A rogue alone needs no port 65530.
+    if (!m_sensors.empty() && !open(m_wildcard, htonl(INADDR_ANY), true)) return false;
     for (auto& s : m_sensors) {
         if (!open(s.command, s.config.address, false)) return false;
         m_log.Event(s.name + " serial " + Serial6(s.config.serial));
     }
+    if (!OpenRogue()) return false;
     m_log.Always("ready " + std::to_string(m_sensors.size()) + " sensors");
     return true;
 }
 
+bool Simulator::OpenRogue() {
+    const Rogue& r = m_options.rogue;
+    if (r.address == 0) return true;
+    if (!r.floodTo.empty()) {
+        for (unsigned i = 0; i < r.floodPorts; ++i) {
+            Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            if (!fd.valid() || !Bind(fd.get(), r.address, 0)) {
+                std::fprintf(stderr, "hygrolog-sim: cannot open rogue %s: %s\n", FormatAddress(r.address).c_str(),
+                             Reason(errno).c_str());
+                return false;
+            }
+            m_flood.sockets.push_back(std::move(fd));
+        }
+        std::mt19937_64 rng(Mix(m_options.seed ^ 0x526F677565ull));
+        m_flood.pattern.resize(r.floodSize);
+        for (char& c : m_flood.pattern)
+            c = static_cast<char>(rng() & 0xFF);
+    }
+    m_idle.resize(r.idleTo ? r.idleCount : 0);
+    m_vanishDone = !r.vanishTo;
+    return true;
+}
+
 bool Simulator::Loop() {
+    m_start = Clock::now();
     std::optional<Clock::time_point> end;
     if (m_options.durationSeconds)
-        end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                 std::chrono::duration<double>(*m_options.durationSeconds));
+        end = m_start + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(*m_options.durationSeconds));
+    for (std::size_t i = 0; i < m_idle.size(); ++i) {
+        m_idle[i].number = static_cast<unsigned>(i + 1);
+        StartRogueConnect(m_idle[i], *m_options.rogue.idleTo, m_start);
+    }
 
     std::vector<pollfd> fds;
     std::vector<Slot> slots;
@@ -190,7 +224,7 @@ bool Simulator::Loop() {
             slots.push_back(Slot{kind, sensor, generation});
         };
         add(m_signals.get(), POLLIN, SlotKind::Signal, 0, 0);
-        add(m_wildcard.get(), POLLIN, SlotKind::Wildcard, 0, 0);
+        if (m_wildcard.valid()) add(m_wildcard.get(), POLLIN, SlotKind::Wildcard, 0, 0);
         for (std::size_t i = 0; i < m_sensors.size(); ++i) {
             const Sensor& s = m_sensors[i];
             add(s.command.get(), POLLIN, SlotKind::Command, i, 0);
@@ -202,6 +236,15 @@ bool Simulator::Loop() {
                 add(s.tcp.fd.get(), static_cast<short>(POLLIN | (due ? POLLOUT : 0)), SlotKind::Tcp, i,
                     s.tcp.generation);
             }
+        }
+        for (std::size_t i = 0; i <= m_idle.size(); ++i) {
+            const RogueConn& c = RogueAt(i);
+            if (!c.fd.valid()) continue;
+            // A vanishing connection is never read: whatever the station sends stays unread.
+            if (c.state == RogueState::Connecting)
+                add(c.fd.get(), POLLOUT, SlotKind::Rogue, i, c.generation);
+            else if (c.state == RogueState::Connected && i < m_idle.size())
+                add(c.fd.get(), POLLIN, SlotKind::Rogue, i, c.generation);
         }
 
         auto wait = std::chrono::duration_cast<Clock::duration>(kLongestWait);
@@ -243,6 +286,11 @@ bool Simulator::Loop() {
                 if (s.tcp.fd.valid() && s.tcp.generation == slot.generation) OnTcpEvent(s, fds[k].revents);
                 break;
             }
+            case SlotKind::Rogue: {
+                const RogueConn& c = RogueAt(slot.sensor);
+                if (c.fd.valid() && c.generation == slot.generation) OnRogueEvent(slot.sensor, fds[k].revents);
+                break;
+            }
             }
         }
     }
@@ -250,6 +298,8 @@ bool Simulator::Loop() {
 }
 
 void Simulator::RunTimers(Clock::time_point now) {
+    RunOutages(now);
+    RunRogue(now);
     for (auto& s : m_sensors) {
         switch (s.tcp.state) {
         case TcpState::Connecting:
@@ -277,6 +327,14 @@ std::optional<Clock::time_point> Simulator::NextDeadline(Clock::time_point now) 
         // A chunk that is already due waits for POLLOUT instead.
         if (s.tcp.state == TcpState::Connected && !s.tcp.out.empty() && s.tcp.out.front().due > now)
             consider(s.tcp.out.front().due);
+        if (auto change = NextOutageChange(s, now)) consider(*change);
+    }
+    if (!m_flood.sockets.empty() && !m_flood.done) consider(FloodDue(m_flood.sent + m_flood.failed));
+    for (std::size_t i = 0; i <= m_idle.size(); ++i) {
+        const RogueConn& c = RogueAt(i);
+        const bool waits = c.state == RogueState::Connecting ||
+                           (i == m_idle.size() && !m_vanishDone);
+        if (waits) consider(c.deadline);
     }
     return next;
 }
@@ -335,6 +393,11 @@ void Simulator::OnCommand(Sensor& s, std::string_view bytes) {
         return;
     }
     const std::string station = FormatEndpoint(command->station);
+    if (s.off) {
+        static constexpr const char* kWhat[] = {"SEARCH", "CONNECT", "CONNECT"};
+        m_log.Event(s.name + " ignores " + kWhat[static_cast<int>(command->kind)] + " (outage)");
+        return;
+    }
     switch (command->kind) {
     case CommandKind::Search: {
         m_log.Event(s.name + " <- SEARCH " + station);
@@ -422,6 +485,10 @@ void Simulator::OnUdpReadable(Sensor& s) {
         return;
     }
     m_log.Event(s.name + " <- S");
+    if (s.off) {
+        m_log.Event(s.name + " ignores S (outage)");
+        return;
+    }
     if (!s.udp.station) {
         m_log.Event(s.name + " ignores S (not connected)");
         return;
@@ -596,6 +663,179 @@ void Simulator::FlushTcp(Sensor& s, Clock::time_point now) {
         t.attempt = 0;
         BeginConnect(s);
     }
+}
+
+} // namespace hygrosim
+
+namespace hygrosim {
+
+// ---- outages -------------------------------------------------------------------
+
+bool Simulator::OffAt(const Sensor& s, Clock::time_point now) const {
+    const auto& o = s.config.faults.outage;
+    if (!o) return false;
+    const auto period = std::chrono::seconds(o->up + o->down);
+    const auto phase = (now - m_start) % period;
+    return phase >= std::chrono::seconds(o->up);
+}
+
+std::optional<Clock::time_point> Simulator::NextOutageChange(const Sensor& s, Clock::time_point now) const {
+    const auto& o = s.config.faults.outage;
+    if (!o) return std::nullopt;
+    const auto period = std::chrono::seconds(o->up + o->down);
+    const auto phase = (now - m_start) % period;
+    const auto up = std::chrono::seconds(o->up);
+    return now + (phase < up ? up - phase : period - phase);
+}
+
+void Simulator::RunOutages(Clock::time_point now) {
+    for (auto& s : m_sensors) {
+        const bool off = OffAt(s, now);
+        if (off == s.off) continue;
+        s.off = off;
+        if (off) {
+            m_log.Event(s.name + " outage begins");
+            // Power is gone: the station is forgotten and the connection with it.
+            s.udp.station.reset();
+            CloseTcp(s, "outage");
+        } else {
+            m_log.Event(s.name + " outage ends");
+        }
+    }
+}
+
+// ---- the rogue ------------------------------------------------------------------
+
+Clock::time_point Simulator::FloodDue(std::uint64_t k) const {
+    const auto step = std::chrono::duration<double>(1.0 / m_options.rogue.floodRate);
+    return m_start + std::chrono::duration_cast<Clock::duration>(step * static_cast<double>(k));
+}
+
+void Simulator::RunRogue(Clock::time_point now) {
+    const Rogue& r = m_options.rogue;
+    if (r.address == 0) return;
+    SendFlood(now);
+    for (auto& c : m_idle) {
+        if (c.state == RogueState::Connecting && now >= c.deadline) RogueConnectFailed(c, *r.idleTo, ETIMEDOUT);
+    }
+    if (m_vanishDone) return;
+    RogueConn& v = m_vanish;
+    if (v.state == RogueState::Connecting && now >= v.deadline) {
+        RogueConnectFailed(v, *r.vanishTo, ETIMEDOUT);
+        v.deadline = now + kVanishPause;
+    } else if (v.state == RogueState::Connected && now >= v.deadline) {
+        Vanish(v);
+        v.deadline = now + kVanishPause;
+    }
+    if (v.state != RogueState::Idle || now < v.deadline) return;
+    if (v.number >= r.vanishCount) {
+        m_vanishDone = true;
+        m_log.Event("rogue tcp vanish done");
+        return;
+    }
+    ++v.number;
+    StartRogueConnect(v, *r.vanishTo, now);
+}
+
+void Simulator::SendFlood(Clock::time_point now) {
+    const Rogue& r = m_options.rogue;
+    if (m_flood.sockets.empty() || m_flood.done) return;
+    static constexpr std::string_view kHeads[] = {"+50.0,+20.0\r\n", "@WiFi Sensor/T VER1.00,999999\r\n"};
+    for (unsigned burst = 0; burst < kFloodBurst; ++burst) {
+        const std::uint64_t k = m_flood.sent + m_flood.failed;
+        if (k >= r.floodCount) {
+            m_flood.done = true;
+            m_log.Event("rogue flood done: " + std::to_string(m_flood.sent) + " sent, " +
+                        std::to_string(m_flood.failed) + " failed");
+            return;
+        }
+        if (now < FloodDue(k)) return;
+        m_flood.datagram = m_flood.pattern;
+        std::string& d = m_flood.datagram;
+        if (k % 4 < 2) {
+            const std::string_view head = kHeads[k % 4];
+            d.replace(0, std::min(head.size(), d.size()), head.substr(0, std::min(head.size(), d.size())));
+        } else {
+            std::memcpy(d.data(), &k, std::min(sizeof k, d.size()));
+        }
+        const Endpoint& to = r.floodTo[k % r.floodTo.size()];
+        const sockaddr_in sa = SocketAddress(to.address, to.port);
+        const int fd = m_flood.sockets[k % m_flood.sockets.size()].get();
+        if (sendto(fd, d.data(), d.size(), MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa),
+                   sizeof sa) == static_cast<ssize_t>(d.size()))
+            ++m_flood.sent;
+        else
+            ++m_flood.failed;
+    }
+}
+
+void Simulator::StartRogueConnect(RogueConn& c, const Endpoint& to, Clock::time_point now) {
+    ++c.generation;
+    c.fd.reset(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!c.fd.valid() || !Bind(c.fd.get(), m_options.rogue.address, 0)) {
+        RogueConnectFailed(c, to, errno);
+        return;
+    }
+    const sockaddr_in sa = SocketAddress(to.address, to.port);
+    if (connect(c.fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
+        RogueConnectFailed(c, to, errno);
+        return;
+    }
+    c.state = RogueState::Connecting;
+    c.deadline = now + kConnectTimeout;
+}
+
+void Simulator::RogueConnectFailed(RogueConn& c, const Endpoint& to, int error) {
+    c.fd.reset();
+    c.state = RogueState::Idle;
+    m_log.Event("rogue tcp connect " + FormatEndpoint(to) + " failed: " + Reason(error));
+}
+
+void Simulator::OnRogueEvent(std::size_t index, short revents) {
+    RogueConn& c = RogueAt(index);
+    const bool idle = index < m_idle.size();
+    const Rogue& r = m_options.rogue;
+    const Endpoint& to = idle ? *r.idleTo : *r.vanishTo;
+    const std::string of =
+        " (" + std::to_string(c.number) + "/" + std::to_string(idle ? r.idleCount : r.vanishCount) + ")";
+    if (c.state == RogueState::Connecting) {
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (getsockopt(c.fd.get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+        if (error != 0) {
+            RogueConnectFailed(c, to, error);
+            if (!idle) c.deadline = Clock::now() + kVanishPause;
+            return;
+        }
+        c.state = RogueState::Connected;
+        c.deadline = Clock::now() + kVanishHold;
+        m_log.Event(std::string("rogue tcp ") + (idle ? "idle" : "vanish") + " connected " + FormatEndpoint(to) + of);
+        return;
+    }
+    if (c.state != RogueState::Connected || !(revents & (POLLIN | POLLERR | POLLHUP))) return;
+    // An idle connection never sends; what the station sends is read and dropped.
+    std::array<char, 512> buf{};
+    const ssize_t n = recv(c.fd.get(), buf.data(), buf.size(), MSG_DONTWAIT);
+    if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) return;
+    c.fd.reset();
+    c.state = RogueState::Idle;
+    m_log.Event("rogue tcp idle closed by station" + of);
+}
+
+void Simulator::Vanish(RogueConn& c) {
+    // In repair mode close() sends nothing, so the station keeps a connection whose
+    // other end no longer exists. Without the capability, an abortive close (RST) is the
+    // nearest thing.
+    const int on = 1;
+    const bool repaired = setsockopt(c.fd.get(), IPPROTO_TCP, TCP_REPAIR, &on, sizeof on) == 0;
+    if (!repaired) {
+        const linger abort{1, 0};
+        setsockopt(c.fd.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    c.fd.reset();
+    c.state = RogueState::Idle;
+    m_log.Event("rogue tcp vanished (" + std::to_string(c.number) + "/" +
+                std::to_string(m_options.rogue.vanishCount) + ")" + (repaired ? "" : " (reset)"));
 }
 
 } // namespace hygrosim

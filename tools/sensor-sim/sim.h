@@ -102,8 +102,25 @@ class Simulator {
         RandomWalk walk;
         std::size_t scriptNext = 0;
         unsigned answers = 0;
+        bool off = false; // in an outage
     };
-    enum class SlotKind { Signal, Wildcard, Command, Udp, Tcp };
+    enum class SlotKind { Signal, Wildcard, Command, Udp, Tcp, Rogue };
+    enum class RogueState { Idle, Connecting, Connected };
+    struct RogueConn {
+        Fd fd;
+        RogueState state = RogueState::Idle;
+        Clock::time_point deadline;
+        unsigned number = 0; // 1-based, for the log
+        std::uint64_t generation = 0;
+    };
+    struct Flood {
+        std::vector<Fd> sockets;
+        std::string pattern; // random bytes; each datagram gets its own head
+        std::string datagram;
+        std::uint64_t sent = 0;
+        std::uint64_t failed = 0;
+        bool done = false;
+    };
     struct Slot {
         SlotKind kind;
         std::size_t sensor;
@@ -111,6 +128,7 @@ class Simulator {
     };
 
     bool Open();
+    bool OpenRogue();
     bool Loop(); // false when polling failed
     void RunTimers(Clock::time_point now);
     std::optional<Clock::time_point> NextDeadline(Clock::time_point now) const;
@@ -133,6 +151,23 @@ class Simulator {
     void CloseTcp(Sensor& s, const char* why);
     void FlushTcp(Sensor& s, Clock::time_point now);
 
+    bool OffAt(const Sensor& s, Clock::time_point now) const;
+    std::optional<Clock::time_point> NextOutageChange(const Sensor& s, Clock::time_point now) const;
+    void RunOutages(Clock::time_point now);
+
+    void RunRogue(Clock::time_point now);
+    Clock::time_point FloodDue(std::uint64_t k) const;
+    void SendFlood(Clock::time_point now);
+    void StartRogueConnect(RogueConn& c, const Endpoint& to, Clock::time_point now);
+    void OnRogueEvent(std::size_t index, short revents);
+    void RogueConnectFailed(RogueConn& c, const Endpoint& to, int error);
+    void Vanish(RogueConn& c);
+    // The idle connections, then the vanishing one.
+    RogueConn& RogueAt(std::size_t index) { return index < m_idle.size() ? m_idle[index] : m_vanish; }
+    const RogueConn& RogueAt(std::size_t index) const {
+        return index < m_idle.size() ? m_idle[index] : m_vanish;
+    }
+
     Options m_options;
     Log m_log;
     std::vector<Sensor> m_sensors;
@@ -140,6 +175,11 @@ class Simulator {
     Fd m_wildcard;
     Fd m_signals;
     bool m_stop = false;
+    Clock::time_point m_start;
+    Flood m_flood;
+    std::vector<RogueConn> m_idle;
+    RogueConn m_vanish;
+    bool m_vanishDone = true; // until a --tcp-vanish series is set up
 };
 
 } // namespace hygrosim
