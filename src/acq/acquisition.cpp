@@ -300,7 +300,7 @@ void CAcquisition::CollectTcp() {
             // retired (Socket -1) as soon as the close is read, often before this pass, but
             // its endpoint, found by the sensor's connection name, still holds the answer.
             const std::string name = CellValue<std::string>(dev, i, "Name");
-            conn = net.GetSocketExt(!name.empty() && name[0] == '!' ? name : "TcpClient" + name);
+            conn = net.GetSocketExt(ConnectionName(i, m_app.Database().m_realCount, name));
         }
         if (!conn) continue;
         char text[kAnswerBuffer] = {};
