@@ -124,12 +124,12 @@ void ParseFault(const std::string& v, Raw& raw) {
     std::string kind = v.substr(colon + 1);
     if (kind.starts_with("outage")) {
         // outage=UP/DOWN, both whole seconds >= 1.
-        const std::string_view spec = std::string_view(kind).substr(6);
-        const auto slash = spec.find('/');
+        const std::string_view timing = std::string_view(kind).substr(6);
+        const auto slash = timing.find('/');
         std::optional<unsigned> up, down;
-        if (spec.starts_with("=") && slash != std::string_view::npos) {
-            up = ParseUnsigned<unsigned>(spec.substr(1, slash - 1), 86400u);
-            down = ParseUnsigned<unsigned>(spec.substr(slash + 1), 86400u);
+        if (timing.starts_with("=") && slash != std::string_view::npos) {
+            up = ParseUnsigned<unsigned>(timing.substr(1, slash - 1), 86400u);
+            down = ParseUnsigned<unsigned>(timing.substr(slash + 1), 86400u);
         }
         if (!up || !down || *up == 0 || *down == 0)
             throw Error{bad + "outage needs =UP/DOWN, seconds 1..86400"};
